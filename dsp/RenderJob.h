@@ -23,6 +23,7 @@ enum class RenderStatus {
     CannotCreate,   // the output (or its temporary file) cannot be created or put in place
     SameAsSource,   // the output names the source file itself
     WriteFailed,    // a write, the final flush or the close failed
+    SourceChanged,  // the second pass read other frames than the first: the source changed
 };
 
 // Receives the progress bar's value: 0..50 during the first pass, 50..100 during the second.
