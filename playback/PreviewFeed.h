@@ -31,6 +31,9 @@ public:
     // The newest position-bar value (0..PositionBarMax) the feed has left since the last call,
     // or -1 when there is none.
     int TakeBarValue() { return barValue.exchange(-1); }
+    // The source position (0.0..1.0) seen before the newest block was read; finer than the
+    // bar value, for displays that show time.
+    double LastPosition() const { return lastPosition.load(); }
 
     // One preview block: see PreviewCallback.
     uint32_t FillBlock(uint8_t* buffer, uint32_t byteCount);
@@ -43,6 +46,7 @@ private:
     std::atomic<double> mixLevel{0.2975};
     std::atomic<double> volume{0.5};
     std::atomic<int> barValue{-1};
+    std::atomic<double> lastPosition{0.0};
 };
 
 // The player's fill callback; userData is a PreviewFeed. Fills byteCount bytes of mono 16-bit

@@ -53,4 +53,7 @@ private:
     FeedRecord feedRecord;
     std::thread feeder;
     std::atomic<bool> isPlaying{false};
+    // Set by Stop, cleared by Play: lets a feeder that starts the ring after an early Stop
+    // stop it again instead of playing on with nobody to stop it.
+    std::atomic<bool> stopRequested{false};
 };
