@@ -102,13 +102,16 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
         return RenderStatus::CannotCreate;
     }
 
-    TemporaryFile temporary(CreateTemporaryBeside(destination));
-    if (temporary.path().empty()) {
+    // A device or a pipe is written in place: renaming a file over it would replace it.
+    struct stat existing {};
+    const bool special = ::stat(destination.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
+    TemporaryFile temporary(special ? std::string() : CreateTemporaryBeside(destination));
+    if (!special && temporary.path().empty()) {
         return RenderStatus::CannotCreate;
     }
     TWaveFileWriter writer;
-    if (!writer.Create(temporary.path(), static_cast<int32_t>(reader.Format.nSamplesPerSec), format.bits,
-                       format.channels)) {
+    if (!writer.Create(special ? destination.string() : temporary.path(),
+                       static_cast<int32_t>(reader.Format.nSamplesPerSec), format.bits, format.channels)) {
         return RenderStatus::CannotCreate;
     }
 
@@ -158,6 +161,9 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
     }
     if (secondPassFrames != firstPassFrames) {
         return RenderStatus::SourceChanged;
+    }
+    if (special) {
+        return RenderStatus::Ok;
     }
     if (::rename(temporary.path().c_str(), destination.c_str()) != 0) {
         return RenderStatus::CannotCreate;

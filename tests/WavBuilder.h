@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,10 +14,19 @@ namespace wavtest {
 
 using Bytes = std::vector<uint8_t>;
 
+// resize + memcpy rather than insert: GCC 12 warns falsely about vector<uint8_t>::insert.
+inline void Append(Bytes& b, const uint8_t* bytes, size_t size)
+{
+    const size_t old = b.size();
+    b.resize(old + size);
+    if (size) std::memcpy(b.data() + old, bytes, size);
+}
+inline void Append(Bytes& b, const Bytes& more) { Append(b, more.data(), more.size()); }
+
 inline void Put16(Bytes& b, uint32_t v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
 inline void Put24(Bytes& b, uint32_t v) { Put16(b, v & 0xFFFF); b.push_back((v >> 16) & 0xFF); }
 inline void Put32(Bytes& b, uint32_t v) { Put16(b, v & 0xFFFF); Put16(b, v >> 16); }
-inline void PutId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void PutId(Bytes& b, const char* id) { Append(b, reinterpret_cast<const uint8_t*>(id), 4); }
 
 // A chunk with its header; pad adds the RIFF pad byte after an odd body.
 inline Bytes Chunk(const char* id, const Bytes& body, bool pad = true)
@@ -24,7 +34,7 @@ inline Bytes Chunk(const char* id, const Bytes& body, bool pad = true)
     Bytes b;
     PutId(b, id);
     Put32(b, static_cast<uint32_t>(body.size()));
-    b.insert(b.end(), body.begin(), body.end());
+    Append(b, body);
     if (pad && (body.size() & 1)) b.push_back(0);
     return b;
 }
@@ -35,7 +45,7 @@ inline Bytes ChunkStated(const char* id, uint32_t statedSize, const Bytes& body)
     Bytes b;
     PutId(b, id);
     Put32(b, statedSize);
-    b.insert(b.end(), body.begin(), body.end());
+    Append(b, body);
     return b;
 }
 
@@ -64,7 +74,7 @@ inline Bytes Riff(const std::vector<Bytes>& chunks, uint32_t riffSize = 0)
     for (const auto& c : chunks) total += c.size();
     Put32(b, riffSize ? riffSize : static_cast<uint32_t>(total));
     PutId(b, "WAVE");
-    for (const auto& c : chunks) b.insert(b.end(), c.begin(), c.end());
+    for (const auto& c : chunks) Append(b, c);
     return b;
 }
 
