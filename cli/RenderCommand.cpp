@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/ProgressBar.h"
 #include "dsp/ControlValues.h"
 #include "dsp/VocalCancelMixer.h"
 #include "wave/Wavefile.h"
@@ -32,7 +33,8 @@ std::string DescribeOpenFailure(const TWaveFileReader& reader, const std::string
     case WaveOpenError::None:
         break;
     }
-    return input + ": unsupported format (integer PCM of 8, 16 or 24 bits is needed)";
+    const std::string& detail = reader.LastErrorDetail();
+    return input + ": unsupported format" + (detail.empty() ? std::string() : " (" + detail + ")");
 }
 
 std::string DescribeRenderFailure(RenderStatus status, const std::string& input, const std::string& output)
@@ -52,51 +54,16 @@ std::string DescribeRenderFailure(RenderStatus status, const std::string& input,
     return output + ": render failed";
 }
 
-namespace {
-
-// A one-line bar on stderr, redrawn only when the value moves.
-class ProgressBar {
-public:
-    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
-    ~ProgressBar() { Finish(); }
-    void Show(int percent)
-    {
-        if (!enabled_ || percent == last_) {
-            return;
-        }
-        last_ = percent;
-        constexpr int width = 40;
-        const int filled = percent * width / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(width - filled, ' ').c_str(), percent);
-        std::fflush(stderr);
-    }
-    void Finish()
-    {
-        if (enabled_ && last_ >= 0) {
-            std::fputc('\n', stderr);
-            last_ = -1;
-        }
-    }
-
-private:
-    bool enabled_;
-    int last_ = -1;
-};
-
-}  // namespace
-
-int RunRenderCommand(const RenderOptions& options)
+std::string RenderOne(const RenderOptions& options, const RenderProgress& progress)
 {
     TWaveFileReader reader;
     if (!reader.Open(options.input)) {
-        std::fprintf(stderr, "marlowin-render: %s\n", DescribeOpenFailure(reader, options.input).c_str());
-        return 1;
+        return DescribeOpenFailure(reader, options.input);
     }
     if (reader.Format.nChannels != 2) {
-        std::fprintf(stderr, "marlowin-render: %s: not stereo (%u channels); only 2-channel sources can be processed\n",
-                     options.input.c_str(), static_cast<unsigned>(reader.Format.nChannels));
-        return 1;
+        const unsigned channels = reader.Format.nChannels;
+        return options.input + ": not stereo (" + std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
+               "); only 2-channel sources can be processed";
     }
 
     const uint32_t rate = reader.Format.nSamplesPerSec;
@@ -106,16 +73,21 @@ int RunRenderCommand(const RenderOptions& options)
     params.lowCutoff = ControlValues::ClampCutoff(options.lowCutoff, rate);
     params.highCutoff = ControlValues::ClampCutoff(options.highCutoff, rate);
 
+    // Each render has its own mixer: the core's render shares nothing between separate objects.
     auto mixer = std::make_unique<VocalCancelMixer>();
     mixer->PrepareFilters(rate);
+    const RenderStatus status =
+        RenderToFile(reader, options.input, *mixer, options.output, params, progress, options.format);
+    return DescribeRenderFailure(status, options.input, options.output);
+}
 
+int RunRenderCommand(const RenderOptions& options)
+{
     ProgressBar bar(!options.quiet && isatty(STDERR_FILENO));
-    const RenderStatus status = RenderToFile(reader, options.input, *mixer, options.output, params,
-                                             [&bar](int value) { bar.Show(value); }, options.format);
+    const std::string failure = RenderOne(options, [&bar](int value) { bar.Show(value); });
     bar.Finish();
-    if (status != RenderStatus::Ok) {
-        std::fprintf(stderr, "marlowin-render: %s\n",
-                     DescribeRenderFailure(status, options.input, options.output).c_str());
+    if (!failure.empty()) {
+        std::fprintf(stderr, "marlowin-render: %s\n", failure.c_str());
         return 1;
     }
     return 0;

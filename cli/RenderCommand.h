@@ -19,7 +19,12 @@ struct RenderOptions {
 // that a render with defaults is byte-identical to one from the window.
 RenderOptions DefaultRenderOptions();
 
-// Renders one file. Returns the exit status (0 done, 1 failed); a failure prints one line
+// Opens, checks and renders options.input to options.output, passing the render's progress
+// (0..100) on. Returns "" when done, else the one line "FILE: reason". Safe to run on several
+// threads at once for different files.
+std::string RenderOne(const RenderOptions& options, const RenderProgress& progress);
+
+// Renders one file with a progress bar on a terminal. Returns the exit status (0 done, 1 failed); a failure prints one line
 // naming the file and the reason on stderr.
 int RunRenderCommand(const RenderOptions& options);
 

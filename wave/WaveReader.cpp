@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "wave/Wavefile.h"
@@ -11,12 +13,24 @@ namespace {
 // plus one frame; a normal 2048-frame block of a stereo file is still a single read.
 constexpr size_t ReadChunkBytes = 64 * 1024;
 
+constexpr uint16_t TagPcm = 1;
+constexpr uint16_t TagFloat = 3;
+constexpr uint16_t TagALaw = 6;
+constexpr uint16_t TagMuLaw = 7;
+constexpr uint16_t TagExtensible = 0xFFFE;
+
+// The "fmt " body is read up to the end of WAVE_FORMAT_EXTENSIBLE's sub-format GUID.
+constexpr size_t FmtBytesRead = 40;
+// A data chunk of this size in an RF64/BW64 file takes its real size from "ds64".
+constexpr uint32_t SizeInDs64 = 0xFFFFFFFFu;
+
 uint16_t Le16(const uint8_t* b) { return static_cast<uint16_t>(b[0] | (b[1] << 8)); }
 uint32_t Le32(const uint8_t* b)
 {
     return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
            (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
+uint64_t Le64(const uint8_t* b) { return Le32(b) | (static_cast<uint64_t>(Le32(b + 4)) << 32); }
 
 bool IsId(const uint8_t* b, const char* id) { return std::memcmp(b, id, 4) == 0; }
 
@@ -34,9 +48,84 @@ void FormatFromBytes(WAVEFORMATEX& f, const uint8_t* b, size_t size)
     f.cbSize = 0;
 }
 
+// The tag that says how the samples are coded: the file's own tag, or for
+// WAVE_FORMAT_EXTENSIBLE the tag that its sub-format GUID carries in its first two bytes
+// (every standard sub-format is the tag followed by the same 14 bytes). An extensible record
+// without a recognisable GUID keeps 0xFFFE.
+uint16_t EffectiveTag(uint16_t tag, const uint8_t* body, size_t size)
+{
+    static constexpr uint8_t GuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    if (tag != TagExtensible || size < FmtBytesRead || std::memcmp(body + 26, GuidTail, sizeof GuidTail) != 0) {
+        return tag;
+    }
+    return Le16(body + 24);
+}
+
+using Encoding = TWaveFileReader::SampleEncoding;
+
+// 8, 16 and 24 bits decode by their width whatever the tag says, except the two companded
+// 8-bit codes; 32 and 64 bits need a tag that says integer or float.
+Encoding ChooseEncoding(uint16_t tag, uint16_t bits)
+{
+    switch (bits) {
+    case 8:
+        return tag == TagALaw ? Encoding::ALaw : tag == TagMuLaw ? Encoding::MuLaw : Encoding::Unsigned8;
+    case 16:
+        return Encoding::Int16;
+    case 24:
+        return Encoding::Int24;
+    case 32:
+        return tag == TagPcm ? Encoding::Int32 : tag == TagFloat ? Encoding::Float32 : Encoding::None;
+    case 64:
+        return tag == TagFloat ? Encoding::Float64 : Encoding::None;
+    default:
+        return Encoding::None;
+    }
+}
+
+// The G.711 expansions to 16-bit linear codes (mu-law peaks at +-32124, A-law at +-32256),
+// on the same 1/32768 scale as 16-bit PCM.
+int MuLawToLinear(uint8_t code)
+{
+    const int u = ~code & 0xFF;
+    const int t = (((u & 0x0F) << 3) + 0x84) << ((u & 0x70) >> 4);
+    return (u & 0x80) ? 0x84 - t : t - 0x84;
+}
+int ALawToLinear(uint8_t code)
+{
+    const int a = code ^ 0x55;
+    int t = (a & 0x0F) << 4;
+    const int segment = (a & 0x70) >> 4;
+    if (segment == 0) {
+        t += 8;
+    } else {
+        t = (t + 0x108) << (segment - 1);
+    }
+    return (a & 0x80) ? t : -t;
+}
+
+struct CompandTables {
+    double alaw[256];
+    double mulaw[256];
+    CompandTables()
+    {
+        for (int i = 0; i < 256; ++i) {
+            alaw[i] = ALawToLinear(static_cast<uint8_t>(i)) / 32768.0;
+            mulaw[i] = MuLawToLinear(static_cast<uint8_t>(i)) / 32768.0;
+        }
+    }
+};
+const CompandTables Compand;
+
 constexpr double Scale8 = 1.0 / 128.0;
 constexpr double Scale16 = 1.0 / 32768.0;
 constexpr double Scale32 = 1.0 / 2147483648.0;
+
+// Float samples are kept as they are, beyond full scale too; only infinities and NaNs become
+// silence, since one of them would otherwise poison the filters' history for the rest of the
+// file and the normalising gain with it.
+inline double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
 
 inline double Sample8(const uint8_t* b) { return (static_cast<int>(b[0]) - 128) * Scale8; }
 inline double Sample16(const uint8_t* b) { return static_cast<int16_t>(Le16(b)) * Scale16; }
@@ -46,6 +135,11 @@ inline double Sample24(const uint8_t* b)
                           (static_cast<uint32_t>(b[0]) << 8);
     return static_cast<int32_t>(bits) * Scale32;
 }
+inline double Sample32(const uint8_t* b) { return static_cast<int32_t>(Le32(b)) * Scale32; }
+inline double SampleFloat32(const uint8_t* b) { return Finite(std::bit_cast<float>(Le32(b))); }
+inline double SampleFloat64(const uint8_t* b) { return Finite(std::bit_cast<double>(Le64(b))); }
+inline double SampleALaw(const uint8_t* b) { return Compand.alaw[b[0]]; }
+inline double SampleMuLaw(const uint8_t* b) { return Compand.mulaw[b[0]]; }
 
 template <double (*Sample)(const uint8_t*)>
 void DecodeInterleaved(const uint8_t* bytes, uint32_t frames, uint32_t blockAlign, uint32_t sampleBytes,
@@ -63,6 +157,13 @@ void DecodeInterleaved(const uint8_t* bytes, uint32_t frames, uint32_t blockAlig
         left[i] = Sample(frame);
         right[i] = Sample(frame + sampleBytes);
     }
+}
+
+std::string Hex16(uint16_t v)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", v);
+    return text;
 }
 
 }  // namespace
@@ -84,13 +185,17 @@ bool TWaveFileReader::Open(const std::string& path)
     DataStart = 0;
     DataSize = 0;
     FrameCount = 0;
+    encoding = SampleEncoding::None;
     lastError = WaveOpenError::None;
+    lastErrorDetail.clear();
 
-    auto fail = [this](WaveOpenError why) {
+    auto fail = [this](WaveOpenError why, std::string detail = {}) {
         Close();
         lastError = why;
+        lastErrorDetail = std::move(detail);
         return false;
     };
+    auto unsupported = [&fail](std::string detail) { return fail(WaveOpenError::UnsupportedFormat, std::move(detail)); };
 
     file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -105,46 +210,103 @@ bool TWaveFileReader::Open(const std::string& path)
     const int64_t fileSize = S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : INT64_MAX;
 
     uint8_t header[12];
-    if (std::fread(header, 1, sizeof header, file) != sizeof header || !IsId(header, "RIFF") ||
-        !IsId(header + 8, "WAVE")) {
+    if (std::fread(header, 1, sizeof header, file) != sizeof header || !IsId(header + 8, "WAVE")) {
+        return fail(WaveOpenError::NotRiffWave);
+    }
+    // RF64 and BW64 are RIFF with 64-bit sizes, kept in a "ds64" chunk ahead of the data.
+    const bool rf64 = IsId(header, "RF64") || IsId(header, "BW64");
+    if (!rf64 && !IsId(header, "RIFF")) {
         return fail(WaveOpenError::NotRiffWave);
     }
 
     bool haveFmt = false;
     bool haveData = false;
     bool fmtBeforeData = false;
+    bool haveDs64 = false;
+    bool dataSizeUnknown = false;
+    uint64_t ds64DataSize = 0;
+    uint8_t fmtBody[FmtBytesRead] = {};
     size_t fmtBytes = 0;
     int64_t pos = 12;
-    // Every chunk moves pos forward by at least 8 bytes, so the walk ends within the file.
+    // Every chunk moves pos forward by at least 8 bytes and a chunk that runs past the end of
+    // the file ends the walk, so the walk ends within the file.
     while (pos <= fileSize - 8) {
         uint8_t chunk[8];
         if (fseeko(file, pos, SEEK_SET) != 0 || std::fread(chunk, 1, 8, file) != 8) {
             break;
         }
-        const uint32_t size = Le32(chunk + 4);
+        uint64_t size = Le32(chunk + 4);
         const int64_t body = pos + 8;
         if (IsId(chunk, "fmt ")) {
-            uint8_t bytes[18];
-            fmtBytes = std::fread(bytes, 1, std::min<size_t>(size, sizeof bytes), file);
-            FormatFromBytes(Format, bytes, fmtBytes);
+            std::memset(fmtBody, 0, sizeof fmtBody);
+            fmtBytes = std::fread(fmtBody, 1, std::min<uint64_t>(size, sizeof fmtBody), file);
+            FormatFromBytes(Format, fmtBody, fmtBytes);
             haveFmt = true;
+        } else if (IsId(chunk, "ds64") && rf64) {
+            uint8_t sizes[16];
+            if (size >= 24 && std::fread(sizes, 1, sizeof sizes, file) == sizeof sizes) {
+                ds64DataSize = Le64(sizes + 8);
+                haveDs64 = true;
+            }
         } else if (IsId(chunk, "data")) {
+            dataSizeUnknown = false;
+            if (rf64 && size == SizeInDs64) {
+                if (haveDs64) {
+                    size = ds64DataSize;
+                } else {
+                    dataSizeUnknown = true;
+                }
+            }
             DataSize = size;
             DataStart = body;
             haveData = true;
             fmtBeforeData = haveFmt;
         }
-        pos = body + static_cast<int64_t>(size) + (size & 1);
+        // A body that runs past the end leaves no room for another header.
+        if (size > static_cast<uint64_t>(fileSize - body)) {
+            break;
+        }
+        pos = body + static_cast<int64_t>(size) + static_cast<int64_t>(size & 1);
     }
 
-    const uint32_t sampleBytes = Format.wBitsPerSample / 8u;
-    const bool decodable = haveFmt && haveData && fmtBeforeData && fmtBytes >= 16 && Format.nChannels > 0 &&
-                           (Format.wBitsPerSample == 8 || Format.wBitsPerSample == 16 ||
-                            Format.wBitsPerSample == 24) &&
-                           Format.nBlockAlign == Format.nChannels * sampleBytes && Format.nSamplesPerSec > 0 &&
-                           Format.nSamplesPerSec <= 0x7FFFFFFFu;
-    if (!decodable) {
-        return fail(WaveOpenError::UnsupportedFormat);
+    if (!haveFmt) {
+        return unsupported("no \"fmt \" chunk");
+    }
+    if (!haveData) {
+        return unsupported("no \"data\" chunk");
+    }
+    if (!fmtBeforeData) {
+        return unsupported("the \"data\" chunk comes before the \"fmt \" chunk");
+    }
+    if (dataSizeUnknown) {
+        return unsupported("the \"data\" chunk's size is in a \"ds64\" chunk that is missing");
+    }
+    // Offsets into the data must stay representable as file positions.
+    if (DataSize > static_cast<uint64_t>(INT64_MAX - DataStart)) {
+        return unsupported("the stated data size is impossibly large");
+    }
+    if (fmtBytes < 16) {
+        return unsupported("the \"fmt \" chunk is too short");
+    }
+    const uint16_t tag = EffectiveTag(Format.wFormatTag, fmtBody, fmtBytes);
+    const uint16_t bits = Format.wBitsPerSample;
+    encoding = ChooseEncoding(tag, bits);
+    if (encoding == SampleEncoding::None) {
+        std::string what = "format tag " + Hex16(Format.wFormatTag);
+        if (tag != Format.wFormatTag) {
+            what += " (sub-format " + Hex16(tag) + ")";
+        }
+        return unsupported(what + " with " + std::to_string(bits) + " bits per sample cannot be decoded");
+    }
+    if (Format.nChannels == 0) {
+        return unsupported("0 channels");
+    }
+    if (Format.nBlockAlign != uint32_t(Format.nChannels) * (bits / 8u)) {
+        return unsupported("block align " + std::to_string(Format.nBlockAlign) + " does not match " +
+                           std::to_string(Format.nChannels) + " channels of " + std::to_string(bits) + " bits");
+    }
+    if (Format.nSamplesPerSec == 0 || Format.nSamplesPerSec > 0x7FFFFFFFu) {
+        return unsupported("sample rate " + std::to_string(Format.nSamplesPerSec) + " is out of range");
     }
     FrameCount = DataSize / Format.nBlockAlign;
     if (fseeko(file, DataStart, SEEK_SET) != 0) {
@@ -194,17 +356,32 @@ void TWaveFileReader::DecodeFrames(const uint8_t* bytes, uint32_t frames, double
 {
     const uint32_t channels = Format.nChannels;
     const uint32_t blockAlign = Format.nBlockAlign;
-    switch (Format.wBitsPerSample) {
-    case 8:
+    switch (encoding) {
+    case SampleEncoding::Unsigned8:
         DecodeInterleaved<Sample8>(bytes, frames, blockAlign, 1, channels, left, right);
         break;
-    case 16:
+    case SampleEncoding::Int16:
         DecodeInterleaved<Sample16>(bytes, frames, blockAlign, 2, channels, left, right);
         break;
-    case 24:
+    case SampleEncoding::Int24:
         DecodeInterleaved<Sample24>(bytes, frames, blockAlign, 3, channels, left, right);
         break;
-    default:
+    case SampleEncoding::Int32:
+        DecodeInterleaved<Sample32>(bytes, frames, blockAlign, 4, channels, left, right);
+        break;
+    case SampleEncoding::Float32:
+        DecodeInterleaved<SampleFloat32>(bytes, frames, blockAlign, 4, channels, left, right);
+        break;
+    case SampleEncoding::Float64:
+        DecodeInterleaved<SampleFloat64>(bytes, frames, blockAlign, 8, channels, left, right);
+        break;
+    case SampleEncoding::ALaw:
+        DecodeInterleaved<SampleALaw>(bytes, frames, blockAlign, 1, channels, left, right);
+        break;
+    case SampleEncoding::MuLaw:
+        DecodeInterleaved<SampleMuLaw>(bytes, frames, blockAlign, 1, channels, left, right);
+        break;
+    case SampleEncoding::None:
         break;
     }
 }
@@ -229,6 +406,8 @@ void TWaveFileReader::SetPosition(double fraction)
     if (!file || !(fraction >= 0.0 && fraction <= 1.0)) {
         return;
     }
-    const uint64_t frame = static_cast<uint64_t>(static_cast<double>(FrameCount) * fraction);
+    // The product can round above FrameCount once FrameCount needs more than 53 bits.
+    const uint64_t frame =
+        std::min(FrameCount, static_cast<uint64_t>(static_cast<double>(FrameCount) * fraction));
     fseeko(file, DataStart + static_cast<int64_t>(frame * Format.nBlockAlign), SEEK_SET);
 }

@@ -14,7 +14,9 @@ enum class WaveOpenError {
     UnsupportedFormat,  // no usable "fmt "/"data" pair, or a format we cannot decode
 };
 
-// Reads a RIFF/WAVE file of integer PCM and delivers frames as doubles on -1.0 .. +1.0.
+// Reads a RIFF/WAVE (or RF64/BW64) file and delivers frames as doubles on the full-scale range
+// -1.0 .. +1.0: integer PCM of 8, 16, 24 and 32 bits, IEEE float of 32 and 64 bits (kept as they
+// are, also beyond full scale), and 8-bit A-law and mu-law; plain or WAVE_FORMAT_EXTENSIBLE.
 class TWaveFileReader {
 public:
     TWaveFileReader() = default;
@@ -32,18 +34,27 @@ public:
     void SetPosition(double fraction);
 
     WaveOpenError LastError() const { return lastError; }
+    // A short English reason for an UnsupportedFormat failure ("no \"data\" chunk", ...);
+    // empty otherwise.
+    const std::string& LastErrorDetail() const { return lastErrorDetail; }
 
     WAVEFORMATEX Format{};
     int64_t DataStart = 0;
     uint64_t DataSize = 0;    // bytes of the "data" body as its header states them
     uint64_t FrameCount = 0;  // DataSize / nBlockAlign, rounded down
 
+    // How the samples of the open file are stored; chosen once by Open.
+    enum class SampleEncoding { None, Unsigned8, Int16, Int24, Int32, Float32, Float64, ALaw, MuLaw };
+    SampleEncoding Encoding() const { return encoding; }
+
 private:
     int64_t CurrentFrame() const;
     void DecodeFrames(const uint8_t* bytes, uint32_t frames, double* left, double* right) const;
 
     FILE* file = nullptr;
+    SampleEncoding encoding = SampleEncoding::None;
     WaveOpenError lastError = WaveOpenError::None;
+    std::string lastErrorDetail;
     std::vector<uint8_t> readBuffer;  // bounded; never sized by what the file claims
 };
 
