@@ -142,3 +142,44 @@ TEST(MixBlock, BlockSizesGiveIdenticalOutput)
 }
 
 }  // namespace
+
+namespace {
+
+// MixBlock runs its stages fused in one loop; it must equal the stages run one after another,
+// each filter over the whole block, to the last bit.
+TEST(MixBlock, EqualsTheStagesRunOneAfterAnother)
+{
+    auto fused = MakeMixer(44100, 180, 6500);
+    auto staged = MakeMixer(44100, 180, 6500);
+    for (int block = 0; block < 3; ++block) {
+        for (uint32_t i = 0; i < BlockFrames; ++i) {
+            const double t = block * 2048.0 + i;
+            fused->LeftBuffer[i] = std::sin(t * 0.02) * 0.6 + std::sin(t * 1.3) * 0.3;
+            fused->RightBuffer[i] = std::sin(t * 0.02) * 0.6 - std::cos(t * 0.7) * 0.2;
+        }
+        const double balance = 0.47, mix = 0.2975, gain = 1.0 / 0.83;
+        const double peak = fused->MixBlock(BlockFrames, balance, mix, gain);
+
+        auto& s = *staged;
+        double stagedPeak = 0.0;
+        std::vector<double> expected(BlockFrames);
+        for (uint32_t i = 0; i < BlockFrames; ++i) {
+            s.DiffBuffer[i] = (1.0 - balance) * fused->LeftBuffer[i] - balance * fused->RightBuffer[i];
+            s.MidBuffer[i] = (fused->LeftBuffer[i] + fused->RightBuffer[i]) * 0.5;
+        }
+        s.LowPassFilter->Process(s.LowBuffer, s.MidBuffer, BlockFrames);
+        s.HighPassFilter->Process(s.HighBuffer, s.MidBuffer, BlockFrames);
+        for (uint32_t i = 0; i < BlockFrames; ++i) {
+            expected[i] = gain * ((mix * 0.5) * (s.LowBuffer[i] + s.HighBuffer[i]) + (1.0 - mix) * s.DiffBuffer[i]);
+            stagedPeak = std::max(stagedPeak, std::fabs(expected[i]));
+        }
+        ASSERT_EQ(std::vector<double>(fused->MixBuffer, fused->MixBuffer + BlockFrames), expected);
+        ASSERT_EQ(std::vector<double>(fused->LowBuffer, fused->LowBuffer + BlockFrames),
+                  std::vector<double>(s.LowBuffer, s.LowBuffer + BlockFrames));
+        EXPECT_EQ(peak, stagedPeak);
+        EXPECT_EQ(fused->HighPassFilter->y1, s.HighPassFilter->y1);
+        EXPECT_EQ(fused->LowPassFilter->x2, s.LowPassFilter->x2);
+    }
+}
+
+}  // namespace

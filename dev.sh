@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# One entry point on a fresh Debian 12 machine: installs what is missing, builds, then
+# starts the window (run), runs every test (test), or runs the sanitizer suites.
+#   ./dev.sh run        build and start marlowin
+#   ./dev.sh test       build and run every test
+#   ./dev.sh sanitize   core, playback and command-line tests under AddressSanitizer + UBSan
+#   ./dev.sh tsan       the preview's thread tests under ThreadSanitizer
+#   ./dev.sh bench      benchmarks (Google Benchmark and whole-program timings)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake g++ make pkg-config qt6-base-dev libsdl2-dev libgtest-dev libgmock-dev
+          libbenchmark-dev sox fonts-noto-cjk xvfb xauth clang libclang-rt-14-dev bc time)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+jobs=$(nproc)
+
+build() {  # build DIR [cmake options...]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+}
+
+case "${1:-run}" in
+run)
+    install_missing
+    build build
+    exec build/bin/marlowin
+    ;;
+test)
+    install_missing
+    build build
+    (cd build && ctest --output-on-failure -j"$jobs")
+    ;;
+sanitize)
+    install_missing
+    build build-asan -DMARLOWIN_SANITIZE=address,undefined -DMARLOWIN_GUI=OFF -DMARLOWIN_BENCH=OFF
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs")
+    ;;
+tsan)
+    install_missing
+    build build-tsan -DMARLOWIN_SANITIZE=thread -DMARLOWIN_GUI=OFF -DMARLOWIN_BENCH=OFF
+    (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L 'audio' -j"$jobs")
+    ;;
+bench)
+    install_missing
+    build build
+    for b in build/bin/bench_*; do "$b"; done
+    for s in bench/*.sh; do bash "$s" build/bin; done
+    ;;
+*)
+    echo "usage: ./dev.sh [run|test|sanitize|tsan|bench]" >&2
+    exit 2
+    ;;
+esac
