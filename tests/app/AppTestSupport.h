@@ -1,0 +1,109 @@
+#pragma once
+// What every window test needs: one application object, a private config folder, and the
+// seams that record message boxes and answer file dialogs instead of blocking.
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QString>
+#include <QStringList>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "Desktop.h"
+#include "MainForm.h"
+#include "MarlowinApplication.h"
+#include "Messagebox.h"
+#include "WavBuilder.h"
+
+namespace apptest {
+
+// Creates the application once per test program, with the settings kept in a temporary
+// folder so that no test touches the real user's configuration.
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        home = std::make_unique<wavtest::TempDir>();
+        setenv("XDG_CONFIG_HOME", (home->path() / "config").c_str(), 1);
+        setenv("HOME", home->path().c_str(), 1);
+        static int argc = 1;
+        static char name[] = "marlowin-test";
+        static char* argv[] = {name, nullptr};
+        application = std::make_unique<TMarlowinApplication>(argc, argv);
+    }
+    void TearDown() override
+    {
+        application.reset();
+        home.reset();
+    }
+
+    std::unique_ptr<wavtest::TempDir> home;
+    std::unique_ptr<TMarlowinApplication> application;
+};
+
+// Records the boxes and answers the dialogs for the length of one test.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousBoxHook = SetMessageBoxHook([this](const MessageRecord& box) {
+            boxes.push_back(box);
+            if (onBox) onBox(box);
+        });
+        previousDialogHook = SetFileDialogHook([this](QFileDialog& dialog) {
+            dialogs.push_back(&dialog);
+            dialogDirectories.push_back(dialog.directory().absolutePath());
+            if (dialogAnswers.empty()) return QString();
+            QString answer = dialogAnswers.front();
+            dialogAnswers.pop_front();
+            return answer;
+        });
+        previousAddressHook = SetOpenAddressHook([this](const QUrl& url) { addresses.push_back(url.toString()); });
+    }
+    void TearDown() override
+    {
+        form.reset();
+        SetMessageBoxHook(previousBoxHook);
+        SetFileDialogHook(previousDialogHook);
+        SetOpenAddressHook(previousAddressHook);
+    }
+
+    TMainForm& MakeForm()
+    {
+        form = std::make_unique<TMainForm>();
+        return *form;
+    }
+
+    QStringList BoxTexts() const
+    {
+        QStringList texts;
+        for (const auto& box : boxes) texts.append(box.text);
+        return texts;
+    }
+
+    std::string WriteWav(const std::string& name, const wavtest::Bytes& bytes)
+    {
+        const std::string path = dir / name;
+        wavtest::WriteFile(path, bytes);
+        return path;
+    }
+
+    wavtest::TempDir dir;
+    std::unique_ptr<TMainForm> form;
+    std::vector<MessageRecord> boxes;
+    std::function<void(const MessageRecord&)> onBox;
+    std::deque<QString> dialogAnswers;
+    std::vector<QFileDialog*> dialogs;
+    QStringList dialogDirectories;
+    QStringList addresses;
+
+private:
+    MessageBoxHook previousBoxHook;
+    FileDialogHook previousDialogHook;
+    OpenAddressHook previousAddressHook;
+};
+
+}  // namespace apptest
