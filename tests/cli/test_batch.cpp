@@ -184,4 +184,35 @@ TEST_F(Batch, AnOutputOntoASourceIsRefusedAndTheSourceKept)
     EXPECT_EQ(ReadFile(sources[0]), before);
 }
 
+TEST_F(Batch, OneProgressDisplayOnATerminalAndNoneWhenQuiet)
+{
+    const auto sources = MakeSources(3);
+    std::vector<std::string> args = {"-j", "2", "-o", dir / "out"};
+    args.insert(args.end(), sources.begin(), sources.end());
+    const CliResult shown = RunRenderOnTerminal(args);
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    // With carriage returns gone, every redraw follows the last: one display that ends with
+    // the whole batch done, on its own line.
+    EXPECT_EQ(std::count(shown.err.begin(), shown.err.end(), '\n'), 1) << shown.err;
+    const std::string end = "] 100%  3/3 files\n";
+    ASSERT_GE(shown.err.size(), end.size());
+    EXPECT_EQ(shown.err.substr(shown.err.size() - end.size()), end) << shown.err;
+    EXPECT_NE(shown.err.find("0/3 files"), std::string::npos);
+
+    // A failure is printed whole on the terminal, between redraws of the bar.
+    const std::string bad = dir / "in/broken.wav";
+    WriteFile(bad, Bytes(64, 'x'));
+    args.push_back(bad);
+    const CliResult failed = RunRenderOnTerminal(args);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("marlowin-render: " + bad + ": not a RIFF/WAVE file\n"), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find("] 100%  4/4 files\nmarlowin-render: 1 of 4 files failed\n"), std::string::npos)
+        << failed.err;
+
+    args.insert(args.begin(), "-q");
+    const CliResult quiet = RunRenderOnTerminal(args);
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.err, "marlowin-render: " + bad + ": not a RIFF/WAVE file\nmarlowin-render: 1 of 4 files failed\n");
+}
+
 }  // namespace
