@@ -139,7 +139,7 @@ int RunBatchCommand(const BatchRequest& request)
     std::atomic<size_t> next{0};
     std::atomic<size_t> failed{0};
     auto work = [&] {
-        for (size_t i; (i = next++) < items.size();) {
+        for (size_t i = next++; i < items.size(); i = next++) {
             RenderOptions options = request.render;
             options.input = items[i].input;
             options.output = items[i].output;

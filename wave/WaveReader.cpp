@@ -279,7 +279,7 @@ bool TWaveFileReader::Open(const std::string& path)
         return unsupported("the \"data\" chunk comes before the \"fmt \" chunk");
     }
     if (dataSizeUnknown) {
-        return unsupported("the \"data\" chunk's size is in a \"ds64\" chunk that is missing");
+        return unsupported("the \"data\" chunk's size belongs in a \"ds64\" chunk that is missing or short");
     }
     // Offsets into the data must stay representable as file positions.
     if (DataSize > static_cast<uint64_t>(INT64_MAX - DataStart)) {

@@ -27,14 +27,16 @@ Bytes Ds64(uint64_t riffSize, uint64_t dataSize, uint64_t sampleCount)
 // An RF64 file: header size 0xFFFFFFFF, "ds64", "fmt ", a "data" chunk whose header says
 // 0xFFFFFFFF (unless dataHeaderSize says otherwise) and a chunk after it.
 Bytes Rf64(const char* magic, const Bytes& samples, uint64_t ds64Size, uint32_t dataHeaderSize = 0xFFFFFFFF,
-           bool withDs64 = true, bool trailer = true)
+           bool withDs64 = true, bool trailer = true, size_t ds64Bytes = 28)
 {
     Bytes b;
     PutId(b, magic);
     Put32(b, 0xFFFFFFFF);
     PutId(b, "WAVE");
     if (withDs64) {
-        const Bytes ds = Chunk("ds64", Ds64(0, ds64Size, ds64Size / 4));
+        Bytes body = Ds64(0, ds64Size, ds64Size / 4);
+        body.resize(ds64Bytes);
+        const Bytes ds = Chunk("ds64", body);
         b.insert(b.end(), ds.begin(), ds.end());
     }
     const Bytes fmt = Chunk("fmt ", FmtBody(1, 2, 44100, 16));
@@ -113,6 +115,7 @@ TEST(Rf64, Refusals)
         Bytes file;
     };
     for (const Case& c : {Case{"no ds64", Rf64("RF64", samples, 0, 0xFFFFFFFF, false)},
+                          Case{"short ds64", Rf64("RF64", samples, samples.size(), 0xFFFFFFFF, true, true, 16)},
                           Case{"size beyond any offset", Rf64("RF64", samples, ~0ull)},
                           Case{"size just beyond any offset", Rf64("RF64", samples, 1ull << 63)}}) {
         const std::string path = dir / "bad.wav";
