@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "Desktop.h"
@@ -17,6 +18,12 @@
 #include "MarlowinApplication.h"
 #include "Messagebox.h"
 #include "WavBuilder.h"
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace apptest {
 
@@ -29,10 +36,14 @@ public:
         home = std::make_unique<wavtest::TempDir>();
         setenv("XDG_CONFIG_HOME", (home->path() / "config").c_str(), 1);
         setenv("HOME", home->path().c_str(), 1);
+        std::filesystem::create_directories(home->path() / "Documents");
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
         static int argc = 1;
         static char name[] = "marlowin-test";
         static char* argv[] = {name, nullptr};
         application = std::make_unique<TMarlowinApplication>(argc, argv);
+        // Tests close windows without running the loop; that must not end a later exec().
+        QApplication::setQuitOnLastWindowClosed(false);
     }
     void TearDown() override
     {
@@ -49,6 +60,8 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Every test starts as a first run: no settings left by the one before.
+        std::filesystem::remove(std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "Tarvek/Marlowin/Marlowin.ini");
         previousBoxHook = SetMessageBoxHook([this](const MessageRecord& box) {
             boxes.push_back(box);
             if (onBox) onBox(box);
