@@ -66,18 +66,37 @@ void SyncFolder(const fs::path& destination)
 
 class TemporaryFile {
 public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFile()
+    explicit TemporaryFile(std::string path) : path_(std::move(path))
     {
         if (!path_.empty()) {
-            ::unlink(path_.c_str());
+            const fs::path file = path_;
+            folder_ = ::open(file.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            name_ = file.filename().string();
         }
     }
+    ~TemporaryFile()
+    {
+        // Through the folder itself, so the file goes even when the folder was renamed meanwhile.
+        if (!path_.empty()) {
+            if (folder_ >= 0) {
+                ::unlinkat(folder_, name_.c_str(), 0);
+            } else {
+                ::unlink(path_.c_str());
+            }
+        }
+        if (folder_ >= 0) {
+            ::close(folder_);
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
     const std::string& path() const { return path_; }
     void Release() { path_.clear(); }
 
 private:
     std::string path_;
+    std::string name_;
+    int folder_ = -1;
 };
 
 }  // namespace
@@ -126,6 +145,11 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
     };
     report(0);
 
+    // A source cut short during the first pass reads alike in both passes, so the frame counts
+    // cannot tell; its size and modification time can.
+    struct stat sourceBefore {};
+    const bool haveSourceBefore = ::stat(sourcePath.c_str(), &sourceBefore) == 0;
+
     // First pass: the peak at unit gain.
     reader.Rewind();
     double peak = 0.0;
@@ -160,6 +184,13 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
         return RenderStatus::WriteFailed;
     }
     if (secondPassFrames != firstPassFrames) {
+        return RenderStatus::SourceChanged;
+    }
+    struct stat sourceAfter {};
+    if (haveSourceBefore &&
+        (::stat(sourcePath.c_str(), &sourceAfter) != 0 || sourceAfter.st_size != sourceBefore.st_size ||
+         sourceAfter.st_mtim.tv_sec != sourceBefore.st_mtim.tv_sec ||
+         sourceAfter.st_mtim.tv_nsec != sourceBefore.st_mtim.tv_nsec)) {
         return RenderStatus::SourceChanged;
     }
     if (special) {
