@@ -63,7 +63,7 @@ void TStreamingPlay::ReleaseAll()
 bool TStreamingPlay::Play(FillCallback callback, void* userData)
 {
     // One run at a time: the record and the work buffer belong to the running feeder.
-    if (isPlaying.load() || !ring) return false;
+    if (isPlaying.load() || !ring || !callback) return false;
     if (feeder.joinable()) feeder.join();
 
     feedRecord.player = this;
