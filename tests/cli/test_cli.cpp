@@ -135,15 +135,6 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing)
     EXPECT_EQ(FolderEntries(dir.path()), entriesBefore);
 }
 
-TEST_F(Cli, HelpNamesTheNewOptions)
-{
-    const CliResult r = Run({"--help"});
-    EXPECT_EQ(r.status, 0);
-    for (const char* option : {"--bits", "--channels", "-o, --output-dir", "--suffix", "-j, --jobs"}) {
-        EXPECT_NE(r.out.find(option), std::string::npos) << option;
-    }
-}
-
 std::string Exact(double v)
 {
     char text[40];
