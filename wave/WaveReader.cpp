@@ -309,11 +309,6 @@ bool TWaveFileReader::Open(const std::string& path)
         return unsupported("sample rate " + std::to_string(Format.nSamplesPerSec) + " is out of range");
     }
     FrameCount = DataSize / Format.nBlockAlign;
-    // Every position up to the stated end must be reachable, or SetPosition(1.0) could not
-    // move there and Read would go on delivering; only absurd stated sizes fail here.
-    if (fseeko(file, DataStart + static_cast<int64_t>(FrameCount * Format.nBlockAlign), SEEK_SET) != 0) {
-        return unsupported("the stated data size is beyond what the file system can address");
-    }
     if (fseeko(file, DataStart, SEEK_SET) != 0) {
         return fail(WaveOpenError::CannotOpen);
     }
