@@ -205,7 +205,7 @@ std::vector<Case> Cases()
                 Rf64({Ds64(0xFFFFFFFFFFFFFFF0ull), Chunk("fmt ", Fmt16()), ChunkStated("data", 0xFFFFFFFF, Stereo16(10))}),
                 Unsupported, "unsupported format (the stated data size is impossibly large)"),
         Opens("Rf64HugeSize",
-              Rf64({Ds64(1ull << 60), Chunk("fmt ", Fmt16()), ChunkStated("data", 0xFFFFFFFF, Stereo16(10))}), 10),
+              Rf64({Ds64(1ull << 40), Chunk("fmt ", Fmt16()), ChunkStated("data", 0xFFFFFFFF, Stereo16(10))}), 10),
     };
 }
 
