@@ -201,7 +201,9 @@ TEST_F(Faults, SourceShrinkingWhileReadIsReported)
     // read gives both passes the same shorter file: only the file itself can tell.
     const std::pair<int, uint64_t> cuts[] = {{5, 4 * 90000}, {25, 4 * 1000 + 2}, {40, 4 * 99999},
                                              {50, 4 * 1000}, {60, 4 * 50000},    {99, 4 * 99000 + 1}};
-    for (const auto& [at, kept] : cuts) {
+    for (const auto& cutAt : cuts) {
+        const int at = cutAt.first;
+        const uint64_t kept = cutAt.second;
         WriteFile(dir / "in.wav", source);
         WriteFile(dir / "out.wav", OldDestination);
         bool cut = false;
