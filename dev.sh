@@ -6,6 +6,7 @@
 #   ./dev.sh sanitize   core, playback and command-line tests under AddressSanitizer + UBSan
 #   ./dev.sh tsan       the preview's thread tests under ThreadSanitizer
 #   ./dev.sh bench      benchmarks (Google Benchmark and whole-program timings)
+#   ./dev.sh fuzz       replay the fuzz corpus, then fuzz the reader for FUZZ_SECONDS (60)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -61,8 +62,19 @@ bench)
     for b in build/bin/bench_*; do "$b"; done
     for s in bench/*.sh; do bash "$s" build/bin; done
     ;;
+fuzz)
+    install_missing
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLOWIN_FUZZ=ON \
+        -DMARLOWIN_GUI=OFF -DMARLOWIN_BENCH=OFF >/dev/null
+    cmake --build build-fuzz -j"$jobs" --target marlowin_fuzz_wave
+    (cd build-fuzz && ctest --output-on-failure -L fuzz)
+    # New inputs go to the build folder; the committed seeds are only read.
+    mkdir -p build-fuzz/corpus
+    build-fuzz/bin/marlowin_fuzz_wave -dict=fuzz/wav.dict -max_total_time="${FUZZ_SECONDS:-60}" \
+        -print_final_stats=1 -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
+    ;;
 *)
-    echo "usage: ./dev.sh [run|test|sanitize|tsan|bench]" >&2
+    echo "usage: ./dev.sh [run|test|sanitize|tsan|bench|fuzz]" >&2
     exit 2
     ;;
 esac
