@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
@@ -258,20 +259,6 @@ void TMainForm::CreateControls()
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
 
-    OpenDialog = new QFileDialog(this);
-    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog->setNameFilter(QStringLiteral("WAVファイル(*.wav)"));
-    OpenDialog->setDefaultSuffix(QStringLiteral("wav"));
-    OpenDialog->setSizeGripEnabled(true);
-    SaveDialog = new QFileDialog(this);
-    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog->setFileMode(QFileDialog::AnyFile);
-    SaveDialog->setNameFilter(QStringLiteral("WAVファイル(*.wav)"));
-    SaveDialog->setDefaultSuffix(QStringLiteral("wav"));
-    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
-    SaveDialog->setSizeGripEnabled(true);
-
     PlayTimer = new QTimer(this);
     PlayTimer->setInterval(100);
 
@@ -293,6 +280,28 @@ void TMainForm::CreateControls()
     connect(BalanceBar, &QSlider::valueChanged, this, [this] { Feed.SetBalance(GetBalance()); });
     connect(MixLevelBar, &QSlider::valueChanged, this, [this] { Feed.SetMixLevel(GetMixLevel()); });
     connect(VolumeBar, &QSlider::valueChanged, this, [this] { Feed.SetVolume(GetVolume()); });
+}
+
+// The dialogs are made when first needed: each brings a folder-watching thread with it that a
+// session without a dialog has no use for.
+void TMainForm::PrepareDialogs()
+{
+    if (OpenDialog) {
+        return;
+    }
+    OpenDialog = new QFileDialog(this);
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog->setNameFilter(QStringLiteral("WAVファイル(*.wav)"));
+    OpenDialog->setDefaultSuffix(QStringLiteral("wav"));
+    OpenDialog->setSizeGripEnabled(true);
+    SaveDialog = new QFileDialog(this);
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setNameFilter(QStringLiteral("WAVファイル(*.wav)"));
+    SaveDialog->setDefaultSuffix(QStringLiteral("wav"));
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    SaveDialog->setSizeGripEnabled(true);
 }
 
 void TMainForm::FormCreate()
@@ -552,6 +561,7 @@ void TMainForm::OpenFileButtonClick()
         ShowInfoMessage(QStringLiteral("再生中は読み込みできません。再生を停止して下さい。"), this);
         return;
     }
+    PrepareDialogs();
     OpenDialog->setDirectory(SourceDir);
     const QString path = RunFileDialog(*OpenDialog);
     if (!path.isEmpty() && LoadSource(path)) {
@@ -645,6 +655,7 @@ void TMainForm::ProcessButtonClick()
     if (SourcePath.isEmpty() || !Mixer.HasFilters()) {
         return;
     }
+    PrepareDialogs();
     SaveDialog->setDirectory(DestDir);
     SaveDialog->selectFile(QString());
     const QString path = RunFileDialog(*SaveDialog);
@@ -678,10 +689,12 @@ void TMainForm::RenderToFile(const QString& path)
             sinceRepaint.restart();
         }
     };
-    rendering = true;
-    const RenderStatus status =
-        ::RenderToFile(Reader, NarrowPath(SourcePath), Mixer, NarrowPath(path), params, progress);
-    rendering = false;
+    RenderStatus status;
+    {
+        rendering = true;
+        const auto inertUntilHere = qScopeGuard([this] { rendering = false; });
+        status = ::RenderToFile(Reader, NarrowPath(SourcePath), Mixer, NarrowPath(path), params, progress);
+    }
 
     switch (status) {
     case RenderStatus::Ok:
@@ -765,7 +778,14 @@ void TMainForm::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // Handled once the drag has finished, so that the source application is not kept
     // waiting while a box is open.
-    QMetaObject::invokeMethod(this, [this, paths] { WMDropFiles(paths); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, paths] {
+            if (!rendering) {
+                WMDropFiles(paths);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

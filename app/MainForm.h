@@ -68,6 +68,9 @@ public:
     void UrlLabelMouseEnter();
     void UrlLabelMouseLeave();
 
+    // Makes and configures OpenDialog and SaveDialog unless they exist.
+    void PrepareDialogs();
+
     // Makes the preview player; throws with a message for the user when it cannot.
     // Replaceable so that tests can stand in for a machine without a sound device.
     using PlayerFactory = std::function<PlayerPtr(const WAVEFORMATEX& format)>;
@@ -120,8 +123,8 @@ public:
     QLabel* UrlLabel;
     QPushButton* HelpButton;
     QPushButton* ExitButton;
-    QFileDialog* OpenDialog;
-    QFileDialog* SaveDialog;
+    QFileDialog* OpenDialog = nullptr;  // both made by PrepareDialogs
+    QFileDialog* SaveDialog = nullptr;
     QTimer* PlayTimer;
 
 protected:

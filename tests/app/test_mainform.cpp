@@ -171,6 +171,11 @@ TEST_F(MainFormStart, CaptionsHintsAndFocus)
 TEST_F(MainFormStart, DialogsAreConfiguredForWavFiles)
 {
     TMainForm& f = MakeForm();
+    f.OpenFileButton->click();  // cancelled by the test's dialog seam
+    ASSERT_NE(f.OpenDialog, nullptr);
+    f.PrepareDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], f.OpenDialog);
     for (QFileDialog* dialog : {f.OpenDialog, f.SaveDialog}) {
         EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("WAVファイル(*.wav)")});
         EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("wav"));

@@ -102,8 +102,7 @@ TEST_F(PreviewHeard, PlayPauseSeekStopAndTheEnd)
     form->SetBalance(0.4);
     form->SetMixLevel(0.5);
     form->SetVolume(0.8);
-    dialogAnswers.push_back(QString::fromStdString(source));
-    form->OpenFileButton->click();
+    form->WMDropFiles({QString::fromStdString(source)});
     ASSERT_TRUE(boxes.empty());
 
     std::vector<Segment> segments;
