@@ -110,19 +110,21 @@ void SetHint(QWidget* widget, const QString& hint)
     widget->setToolTipDuration(10000);
 }
 
-PlayerPtr MakeDevicePlayer(const WAVEFORMATEX& format)
+// Throws with the message for the user when the sound device cannot be set up. A build
+// without the audio layer has no preview: no player and no message.
+PlayerPtr MakePlayer(const WAVEFORMATEX& format)
 {
 #if MARLOWIN_HAVE_AUDIO
     return PlayerPtr(new TStreamingPlay(format, static_cast<int32_t>(BlockFrames), 4));
 #else
     (void)format;
-    throw EStreamingPlayError("このビルドには音声出力がありません。");
+    return nullptr;
 #endif
 }
 
 }  // namespace
 
-TMainForm::TMainForm(QWidget* parent) : QWidget(parent), MakePlayer(MakeDevicePlayer)
+TMainForm::TMainForm(QWidget* parent) : QWidget(parent)
 {
     CreateControls();
     FormCreate();

@@ -2,7 +2,6 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "dsp/VocalCancelMixer.h"
@@ -70,11 +69,6 @@ public:
 
     // Makes and configures OpenDialog and SaveDialog unless they exist.
     void PrepareDialogs();
-
-    // Makes the preview player; throws with a message for the user when it cannot.
-    // Replaceable so that tests can stand in for a machine without a sound device.
-    using PlayerFactory = std::function<PlayerPtr(const WAVEFORMATEX& format)>;
-    PlayerFactory MakePlayer;
 
     // Members in the order the window's data lists them.
     TWaveFileReader Reader;
