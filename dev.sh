@@ -11,7 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev libsdl2-dev libgtest-dev libgmock-dev
-          libbenchmark-dev sox fonts-noto-cjk xvfb xauth clang libclang-rt-14-dev bc time)
+          libbenchmark-dev sox fonts-noto-cjk xvfb xauth clang libclang-rt-14-dev bc time
+          libqt6svg6 xdotool imagemagick)
 
 install_missing() {
     local missing=()
