@@ -6,13 +6,14 @@
 #   ./dev.sh sanitize   core, playback and command-line tests under AddressSanitizer + UBSan
 #   ./dev.sh tsan       the preview's thread tests under ThreadSanitizer
 #   ./dev.sh bench      benchmarks (Google Benchmark and whole-program timings)
-#   ./dev.sh fuzz       replay the fuzz corpus, then fuzz the reader for FUZZ_SECONDS (60)
+#   ./dev.sh fuzz       replay the fuzz seeds, then fuzz for FUZZ_SECONDS (default 60)
+#   ./dev.sh package    build the Debian package build/marlowin_<version>_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev libsdl2-dev libgtest-dev libgmock-dev
           libbenchmark-dev sox fonts-noto-cjk xvfb xauth clang libclang-rt-14-dev bc time
-          libqt6svg6 xdotool imagemagick)
+          libqt6svg6 xdotool imagemagick dpkg-dev file)
 
 install_missing() {
     local missing=()
@@ -61,7 +62,9 @@ bench)
     install_missing
     build build
     for b in build/bin/bench_*; do "$b"; done
-    for s in bench/*.sh; do bash "$s" build/bin; done
+    bash bench/render_vs_sox.sh build/bin
+    sh bench/bench_batch.sh build/bin/marlowin-render
+    bash bench/longrun.sh build/bin
     ;;
 fuzz)
     install_missing
@@ -74,8 +77,13 @@ fuzz)
     build-fuzz/bin/marlowin_fuzz_wave -dict=fuzz/wav.dict -max_total_time="${FUZZ_SECONDS:-60}" \
         -print_final_stats=1 -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
     ;;
+package)
+    install_missing
+    build build
+    (cd build && rm -f marlowin_*.deb && cpack -G DEB >/dev/null && ls marlowin_*.deb)
+    ;;
 *)
-    echo "usage: ./dev.sh [run|test|sanitize|tsan|bench|fuzz]" >&2
+    echo "usage: ./dev.sh [run|test|sanitize|tsan|bench|fuzz|package]" >&2
     exit 2
     ;;
 esac

@@ -33,7 +33,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(MARLOWIN_GUI)
   # Qt finds its display plugins at run time, so no library dependency names them; the
   # window's Japanese texts need a font with CJK glyphs.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  # The icon is an SVG, drawn by the image plugin of libqt6svg6.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 endif()
 
