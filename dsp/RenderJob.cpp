@@ -147,8 +147,8 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
 
     // A source cut short during the first pass reads alike in both passes, so the frame counts
     // cannot tell; its size and modification time can.
-    struct stat sourceBefore {};
-    const bool haveSourceBefore = ::stat(sourcePath.c_str(), &sourceBefore) == 0;
+    TWaveFileReader::FileStamp sourceBefore;
+    const bool haveSourceBefore = reader.GetFileStamp(sourceBefore);
 
     // First pass: the peak at unit gain.
     reader.Rewind();
@@ -186,11 +186,8 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
     if (secondPassFrames != firstPassFrames) {
         return RenderStatus::SourceChanged;
     }
-    struct stat sourceAfter {};
-    if (haveSourceBefore &&
-        (::stat(sourcePath.c_str(), &sourceAfter) != 0 || sourceAfter.st_size != sourceBefore.st_size ||
-         sourceAfter.st_mtim.tv_sec != sourceBefore.st_mtim.tv_sec ||
-         sourceAfter.st_mtim.tv_nsec != sourceBefore.st_mtim.tv_nsec)) {
+    TWaveFileReader::FileStamp sourceAfter;
+    if (haveSourceBefore && (!reader.GetFileStamp(sourceAfter) || !(sourceAfter == sourceBefore))) {
         return RenderStatus::SourceChanged;
     }
     if (special) {

@@ -170,6 +170,17 @@ std::string Hex16(uint16_t v)
 
 TWaveFileReader::~TWaveFileReader() { Close(); }
 
+bool TWaveFileReader::GetFileStamp(FileStamp& stamp) const
+{
+    struct stat info {};
+    if (!file || fstat(fileno(file), &info) != 0) {
+        return false;
+    }
+    stamp.size = static_cast<int64_t>(info.st_size);
+    stamp.modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
 void TWaveFileReader::Close()
 {
     if (file) {

@@ -27,6 +27,15 @@ public:
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const { return file != nullptr; }
+
+    // Size and modification time of the file being read (not of whatever its path names now),
+    // so that a render can notice a source that changed under it.
+    struct FileStamp {
+        int64_t size = 0;
+        int64_t modifiedNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    bool GetFileStamp(FileStamp& stamp) const;
     // Fills up to count frames into left/right; returns the frames delivered, 0 at the end.
     uint32_t Read(double* left, double* right, uint32_t count);
     void Rewind();
