@@ -3,14 +3,18 @@
 // seams that record message boxes and answer file dialogs instead of blocking.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <thread>
 #include <vector>
 
 #include "Desktop.h"
@@ -26,6 +30,25 @@ inline void PrintTo(const QString& text, std::ostream* os)
 }
 
 namespace apptest {
+
+// Processes events until pred holds or the limit passes.
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// The frame the reader stands at: how far the preview's feed has read.
+inline int64_t ReaderFrame(const TWaveFileReader& reader)
+{
+    return std::llround(reader.GetPosition() * static_cast<double>(reader.FrameCount));
+}
 
 // Creates the application once per test program, with the settings kept in a temporary
 // folder so that no test touches the real user's configuration.
@@ -95,6 +118,13 @@ protected:
         QStringList texts;
         for (const auto& box : boxes) texts.append(box.text);
         return texts;
+    }
+
+    // Lets the feed take at least `blocks` blocks from the window's reader.
+    void ReadBlocks(int blocks, std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
+    {
+        const int64_t start = ReaderFrame(form->Reader);
+        ASSERT_TRUE(WaitFor([&] { return ReaderFrame(form->Reader) >= start + blocks * int64_t{BlockFrames}; }, limit));
     }
 
     std::string WriteWav(const std::string& name, const wavtest::Bytes& bytes)

@@ -23,6 +23,8 @@
 #include "AppInfo.h"
 #include "AppTestSupport.h"
 
+using apptest::ReaderFrame;
+using apptest::WaitFor;
 using apptest::WindowTest;
 using namespace std::chrono_literals;
 
@@ -31,24 +33,6 @@ namespace {
 const QString NotFoundText = QStringLiteral("ファイルが見つからないか壊れています。");
 const QString MonoText = QStringLiteral("モノラルの音源は処理できません。");
 const QString DoneText = QStringLiteral("処理は正常に終了しました。");
-
-// Processes events until pred holds or the limit passes.
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-int64_t ReaderFrame(const TWaveFileReader& reader)
-{
-    return std::llround(reader.GetPosition() * static_cast<double>(reader.FrameCount));
-}
 
 }  // namespace
 
@@ -81,13 +65,6 @@ protected:
         form->PlayButton->click();
         ASSERT_TRUE(form->Player && form->Player->IsPlaying());
         ASSERT_TRUE(form->PlayTimer->isActive());
-    }
-
-    // Lets the feeder take at least `blocks` blocks from the reader.
-    void PlayBlocks(int blocks)
-    {
-        const int64_t start = ReaderFrame(form->Reader);
-        ASSERT_TRUE(WaitFor([&] { return ReaderFrame(form->Reader) >= start + blocks * int64_t{BlockFrames}; }));
     }
 };
 
@@ -263,7 +240,7 @@ TEST_F(Preview, PlayPauseContinuesWhereThePreviewLeft)
     Load(Music("long.wav", 60 * BlockFrames));
     StartPlaying();
     EXPECT_EQ(form->PlayButton->text(), QStringLiteral("一時停止"));
-    PlayBlocks(3);
+    ReadBlocks(3);
     form->PlayButton->click();  // pause
     EXPECT_FALSE(form->Player->IsPlaying());
     EXPECT_FALSE(form->PlayButton->isChecked());
@@ -275,7 +252,7 @@ TEST_F(Preview, PlayPauseContinuesWhereThePreviewLeft)
     EXPECT_EQ(form->PlayPosBar->value(), static_cast<int>(form->Feed.LastPosition() * 400));
 
     StartPlaying();
-    PlayBlocks(1);
+    ReadBlocks(1);
     form->PlayButton->click();
     EXPECT_GT(ReaderFrame(form->Reader), paused);
 }
@@ -284,7 +261,7 @@ TEST_F(Preview, StopRewindsAndPlayStartsAtTheFirstFrame)
 {
     Load(Music("long.wav", 60 * BlockFrames));
     StartPlaying();
-    PlayBlocks(4);
+    ReadBlocks(4);
     ASSERT_TRUE(WaitFor([&] { return form->PlayPosBar->value() > 0; }));  // the timer moves the bar
     form->StopButton->click();
     EXPECT_FALSE(form->Player->IsPlaying());
@@ -295,7 +272,7 @@ TEST_F(Preview, StopRewindsAndPlayStartsAtTheFirstFrame)
     EXPECT_EQ(ReaderFrame(form->Reader), 0);
 
     StartPlaying();
-    PlayBlocks(1);
+    ReadBlocks(1);
     form->PlayButton->click();
     // The feed reports the position before each block; the first one came from frame 0.
     EXPECT_GT(ReaderFrame(form->Reader), 0);
@@ -306,7 +283,7 @@ TEST_F(Preview, SeekWhilePausedPlaysFromThere)
     const uint32_t frames = 40 * BlockFrames;
     Load(Music("long.wav", frames));
     StartPlaying();
-    PlayBlocks(1);
+    ReadBlocks(1);
     form->PlayButton->click();
 
     // A click on the bar's right arrow, then a drag of the thumb, as the toolkit delivers them.
@@ -344,7 +321,7 @@ TEST_F(Preview, TheBarIsLeftAloneWhileTheUserHoldsIt)
     StartPlaying();
     form->PlayPosBar->setSliderDown(true);
     form->PlayPosBar->setValue(5);
-    PlayBlocks(8);
+    ReadBlocks(8);
     QTest::qWait(250);
     EXPECT_EQ(form->PlayPosBar->value(), 5);
     form->PlayPosBar->setSliderDown(false);  // the release seeks to 5
@@ -376,7 +353,7 @@ TEST_F(Preview, CutoffChangesWhilePlayingReachTheFilters)
     StartPlaying();
     form->LowCutoffBar->setValue(300);
     form->HighCutoffBar->setValue(250);
-    PlayBlocks(1);
+    ReadBlocks(1);
     form->PlayButton->click();
     EXPECT_DOUBLE_EQ(form->Mixer.LowPassFilter->cutoff, form->GetLowCutoff());
     EXPECT_DOUBLE_EQ(form->Mixer.HighPassFilter->cutoff, form->GetHighCutoff());
@@ -457,7 +434,7 @@ TEST_F(Render, PlayingAfterARenderStartsAtTheBeginning)
 {
     Open(Music("long.wav", 60 * BlockFrames));
     StartPlaying();
-    PlayBlocks(3);
+    ReadBlocks(3);
     form->PlayButton->click();  // paused part-way
     ASSERT_GT(ReaderFrame(form->Reader), 0);
     dialogAnswers.push_back(QString::fromStdString(dir / "out.wav"));

@@ -9,27 +9,15 @@
 #include "playback/PlayerTestSupport.h"
 #include "playback/PreviewReference.h"
 
+using apptest::ReaderFrame;
+using apptest::WaitFor;
 using apptest::WindowTest;
 using namespace std::chrono_literals;
 
 namespace {
 
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 10000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-int64_t ReaderFrame(const TWaveFileReader& reader)
-{
-    return std::llround(reader.GetPosition() * static_cast<double>(reader.FrameCount));
-}
+// Real-time paced and sharing two cores: more patience than the other window tests.
+constexpr std::chrono::milliseconds HeardLimit = 10000ms;
 
 // The preview's samples from startFrame on, block by block, as a fresh start of the preview
 // makes them: filters reset, the source read from that frame, silence after its end.
@@ -84,11 +72,7 @@ protected:
 
     // Lets the preview run until the feed has read `blocks` blocks: the player runs three
     // blocks ahead of what is heard, so six read means about three heard, whatever the pace.
-    void HearBlocks(int blocks)
-    {
-        const int64_t start = ReaderFrame(form->Reader);
-        ASSERT_TRUE(WaitFor([&] { return ReaderFrame(form->Reader) >= start + blocks * int64_t{BlockFrames}; }));
-    }
+    void HearBlocks(int blocks) { ReadBlocks(blocks, HeardLimit); }
 
     ScopedEnv driver;
     ScopedEnv file;
@@ -126,7 +110,7 @@ TEST_F(PreviewHeard, PlayPauseSeekStopAndTheEnd)
 
     Play(segments);
     EXPECT_EQ(segments.back().startFrame, 0);
-    ASSERT_TRUE(WaitFor([&] { return !form->PlayButton->isChecked(); }));
+    ASSERT_TRUE(WaitFor([&] { return !form->PlayButton->isChecked(); }, HeardLimit));
     form.reset();  // closes the device, so the recording is complete
 
     const std::vector<int16_t> heard = ReadSamples(dir / "heard.raw");

@@ -3,12 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cmath>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "TestFiles.h"
+#include "TestProcess.h"
 #include "WavBuilder.h"
 #include "dsp/RenderJob.h"
 #include "dsp/VocalCancelMixer.h"
@@ -41,13 +42,6 @@ protected:
             codes[i] = static_cast<int16_t>(bytes[46 + 2 * i] | (bytes[47 + 2 * i] << 8));
         }
         return codes;
-    }
-    std::vector<std::string> FolderEntries()
-    {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
 
     TempDir dir;
@@ -143,7 +137,7 @@ TEST_F(Render, OutputNamingTheSourceIsRefusedWhateverTheSpelling)
         EXPECT_EQ(Run(dir / "in.wav", out), RenderStatus::SameAsSource) << out;
         EXPECT_EQ(ReadFile(dir / "in.wav"), source);
     }
-    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"hard.wav", "in.wav", "link.wav", "sub"}));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"hard.wav", "in.wav", "link.wav", "sub"}));
 }
 
 TEST_F(Render, UncreatableOutputsAreReportedAndLeaveNothing)
@@ -152,31 +146,9 @@ TEST_F(Render, UncreatableOutputsAreReportedAndLeaveNothing)
     EXPECT_EQ(Run(dir / "in.wav", dir / "missing/out.wav"), RenderStatus::CannotCreate);
     fs::create_directory(dir.path() / "folder");
     EXPECT_EQ(Run(dir / "in.wav", dir / "folder"), RenderStatus::CannotCreate);
-    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"folder", "in.wav"}));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"folder", "in.wav"}));
     EXPECT_TRUE(fs::is_empty(dir.path() / "folder"));
 }
-
-// A file size limit makes writes fail with EFBIG at a chosen size, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 TEST_F(Render, FailedWritesLeaveTheOldDestinationAndNoPartialFile)
 {
@@ -187,12 +159,12 @@ TEST_F(Render, FailedWritesLeaveTheOldDestinationAndNoPartialFile)
     for (rlim_t limit : {rlim_t(20), rlim_t(200000), rlim_t(46 + 2 * 200000 - 10)}) {
         RenderStatus status;
         {
-            FileSizeLimit full(limit);
+            testproc::FileSizeLimit full(limit);
             status = Run(dir / "in.wav", dir / "out.wav");
         }
         EXPECT_EQ(status, RenderStatus::WriteFailed) << limit;
         EXPECT_EQ(ReadFile(dir / "out.wav"), old) << limit;
-        EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"in.wav", "out.wav"})) << limit;
+        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"})) << limit;
     }
 }
 

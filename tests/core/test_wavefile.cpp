@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <vector>
 
+#include "TestFiles.h"
 #include "WavBuilder.h"
 #include "wave/Wavefile.h"
 
@@ -354,19 +354,6 @@ TEST(WriterRoundTrip, ReaderDecodesWhatTheWriterWrote)
 }
 
 // ---- an independent implementation: sox ----
-
-bool HaveSox() { return std::system("command -v sox >/dev/null 2>&1") == 0; }
-
-std::vector<double> SoxDecode(const std::string& path)
-{
-    const std::string raw = path + ".f64";
-    const std::string command = "sox '" + path + "' -t f64 -e floating-point -b 64 '" + raw + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return {};
-    const Bytes bytes = ReadFile(raw);
-    std::vector<double> values(bytes.size() / 8);
-    std::memcpy(values.data(), bytes.data(), values.size() * 8);
-    return values;
-}
 
 TEST(Sox, FilesMadeBySoxDecodeToWhatSoxDecodes)
 {

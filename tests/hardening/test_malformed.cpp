@@ -12,6 +12,7 @@
 
 #include "AllocationProbe.h"
 #include "RenderRunner.h"
+#include "TestFiles.h"
 #include "WavBuilder.h"
 #include "dsp/RenderJob.h"
 #include "dsp/VocalCancelMixer.h"
@@ -223,13 +224,6 @@ protected:
     std::string source = dir / "in.wav";
     std::string output = dir / "out.wav";
 
-    std::vector<std::string> Entries()
-    {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     // The frames of a finished mono 16-bit output, read back by our own reader.
     uint64_t OutputFrames()
     {
@@ -277,7 +271,7 @@ TEST_P(Malformed, CoreOpensAndRendersTheFramesPresentOrRefuses)
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_GE(progress.front(), 0);
     EXPECT_LE(progress.back(), 100);
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"in.wav", "out.wav"}));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
 }
 
 TEST_P(Malformed, CommandLineRendersTheFramesPresentOrNamesTheReason)
@@ -298,7 +292,7 @@ TEST_P(Malformed, CommandLineRendersTheFramesPresentOrNamesTheReason)
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(OutputFrames(), c.frames);
-        EXPECT_EQ(Entries(), (std::vector<std::string>{"in.wav", "out.wav"}));
+        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
     } else {
         // One line that names the file and gives the reason.
         EXPECT_EQ(result.status, 1);
@@ -307,7 +301,7 @@ TEST_P(Malformed, CommandLineRendersTheFramesPresentOrNamesTheReason)
         EXPECT_NE(result.err.find(expected, prefix.size()), std::string::npos) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         EXPECT_EQ(result.err.back(), '\n');
-        EXPECT_EQ(Entries(), (std::vector<std::string>{"in.wav"}));
+        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav"}));
     }
 }
 

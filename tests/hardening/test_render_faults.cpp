@@ -8,13 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "TestFiles.h"
+#include "TestProcess.h"
 #include "WavBuilder.h"
 #include "dsp/RenderJob.h"
 #include "dsp/VocalCancelMixer.h"
@@ -28,14 +29,6 @@ namespace {
 constexpr uint32_t SourceFrames = 100000;  // 49 blocks of 2048 frames
 constexpr uintmax_t OutputBytes = 46 + 2 * SourceFrames;
 const Bytes OldDestination = {'k', 'e', 'e', 'p', ' ', 'm', 'e'};
-
-std::vector<std::string> Entries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class Faults : public ::testing::Test {
 protected:
@@ -57,29 +50,6 @@ protected:
     TempDir dir;
 };
 
-// RLIMIT_FSIZE with SIGXFSZ ignored makes a write fail with EFBIG past a chosen size, as a
-// full disk would; it applies to the whole process, so it is lifted before checking.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
-
 // Every block boundary of the second pass (and one byte either side), the writer's 64 KiB
 // buffer boundaries, the last sample and the size fields patched at the end.
 TEST_F(Faults, DiskFullAtEveryBlockOfTheSecondPass)
@@ -94,16 +64,16 @@ TEST_F(Faults, DiskFullAtEveryBlockOfTheSecondPass)
     for (const rlim_t limit : limits) {
         RenderStatus status;
         {
-            FileSizeLimit full(limit);
+            testproc::FileSizeLimit full(limit);
             status = Run(dir / "in.wav", dir / "out.wav");
         }
         EXPECT_EQ(status, RenderStatus::WriteFailed) << limit;
         EXPECT_EQ(ReadFile(dir / "out.wav"), OldDestination) << limit;
-        ASSERT_EQ(Entries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"})) << limit;
+        ASSERT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"})) << limit;
     }
     // Exactly enough room is enough.
     {
-        FileSizeLimit full(OutputBytes);
+        testproc::FileSizeLimit full(OutputBytes);
         EXPECT_EQ(Run(dir / "in.wav", dir / "out.wav"), RenderStatus::Ok);
     }
     EXPECT_EQ(fs::file_size(dir.path() / "out.wav"), OutputBytes);
@@ -143,7 +113,7 @@ TEST_F(SmallFilesystem, FullFilesystemAtSeveralPointsLeavesTheOldDestination)
         WriteFile(filler, Bytes(free - room, 0));
         EXPECT_EQ(Run(dir / "in.wav", output), RenderStatus::WriteFailed) << room;
         EXPECT_EQ(ReadFile(output), OldDestination) << room;
-        EXPECT_EQ(Entries(mountPoint), (std::vector<std::string>{"filler", "out.wav"})) << room;
+        EXPECT_EQ(FolderEntries(mountPoint), (std::vector<std::string>{"filler", "out.wav"})) << room;
     }
 }
 
@@ -166,7 +136,7 @@ TEST_F(Faults, OutputFolderRemovedMidRender)
         EXPECT_TRUE(removed);
         EXPECT_EQ(status, RenderStatus::CannotCreate) << at;
         EXPECT_FALSE(fs::exists(folder)) << at;
-        EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"in.wav"})) << at;
+        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav"})) << at;
     }
 }
 
@@ -189,7 +159,7 @@ TEST_F(Faults, OutputFolderRenamedMidRender)
     EXPECT_TRUE(renamed);
     EXPECT_EQ(status, RenderStatus::CannotCreate);
     EXPECT_FALSE(fs::exists(folder));
-    EXPECT_EQ(Entries(moved), (std::vector<std::string>{"out.wav"}));
+    EXPECT_EQ(FolderEntries(moved), (std::vector<std::string>{"out.wav"}));
     EXPECT_EQ(ReadFile((moved / "out.wav").string()), OldDestination);
 }
 
@@ -216,7 +186,7 @@ TEST_F(Faults, SourceShrinkingWhileReadIsReported)
         EXPECT_TRUE(cut);
         EXPECT_EQ(status, RenderStatus::SourceChanged) << "cut at " << at;
         EXPECT_EQ(ReadFile(dir / "out.wav"), OldDestination) << at;
-        EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"})) << at;
+        EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"})) << at;
     }
 }
 

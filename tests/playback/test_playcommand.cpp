@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -12,43 +9,22 @@
 
 #include "PlayerTestSupport.h"
 #include "PreviewReference.h"
+#include "TestProcess.h"
 
 namespace {
 
-struct PlayRun {
-    int status = -1;  // exit status, -1 when the program did not exit normally
-    std::string err;
-};
-
 // Runs marlowin-render with args; interruptAfter > 0 sends SIGINT that long after the start.
-PlayRun RunPlay(const std::vector<std::string>& args, const wavtest::TempDir& dir,
-                std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0))
+testproc::ProcessResult RunPlay(const std::vector<std::string>& args, const wavtest::TempDir& dir,
+                                std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0))
 {
-    const std::string errPath = dir / ".stderr";
-    std::vector<std::string> all = {MARLOWIN_RENDER_PROGRAM};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    const pid_t child = fork();
-    if (child == 0) {
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err < 0) _exit(127);
-        dup2(err, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    testproc::RunOptions options;
     if (interruptAfter.count() > 0) {
-        std::this_thread::sleep_for(interruptAfter);
-        kill(child, SIGINT);
+        options.whileRunning = [interruptAfter](pid_t child) {
+            std::this_thread::sleep_for(interruptAfter);
+            kill(child, SIGINT);
+        };
     }
-    PlayRun run;
-    int wstatus = 0;
-    if (child > 0 && waitpid(child, &wstatus, 0) == child && WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    const auto err = wavtest::ReadFile(errPath);
-    run.err.assign(err.begin(), err.end());
-    return run;
+    return testproc::Run(MARLOWIN_RENDER_PROGRAM, args, dir.path().string(), options);
 }
 
 class PlayCommand : public ::testing::Test {

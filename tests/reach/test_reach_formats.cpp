@@ -4,9 +4,9 @@
 
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
+#include "TestFiles.h"
 #include "WavBuilder.h"
 #include "dsp/RenderJob.h"
 #include "dsp/VocalCancelMixer.h"
@@ -16,34 +16,6 @@ namespace {
 
 using namespace wavtest;
 using Encoding = TWaveFileReader::SampleEncoding;
-
-bool HaveSox() { return std::system("command -v sox >/dev/null 2>&1") == 0; }
-
-// sox's own decode, interleaved, as doubles.
-std::vector<double> SoxDecode(const std::string& path)
-{
-    const std::string raw = path + ".f64";
-    const std::string command = "sox '" + path + "' -t f64 '" + raw + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return {};
-    const Bytes bytes = ReadFile(raw);
-    std::vector<double> values(bytes.size() / 8);
-    std::memcpy(values.data(), bytes.data(), values.size() * 8);
-    return values;
-}
-
-// Every frame the reader delivers, interleaved left, right.
-std::vector<double> ReadAll(TWaveFileReader& reader)
-{
-    std::vector<double> out;
-    double l[BlockFrames], r[BlockFrames];
-    while (uint32_t n = reader.Read(l, r, BlockFrames)) {
-        for (uint32_t i = 0; i < n; ++i) {
-            out.push_back(l[i]);
-            out.push_back(r[i]);
-        }
-    }
-    return out;
-}
 
 // The first two channels of sox's interleaved decode; a mono file repeats its one channel.
 std::vector<double> FirstTwoChannels(const std::vector<double>& all, unsigned channels)
@@ -141,22 +113,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- files made here ----
 
-// Every 8-bit code of a companded file, mono.
-Bytes AllCodes(uint16_t tag)
+// Every 8-bit code of a companded file (mono) read back into l and r, so that l[code] is
+// what the code expands to; sox, where installed, must expand every code alike.
+void ExpandEveryCode(uint16_t tag, double (&l)[256], double (&r)[256])
 {
     Bytes codes;
     for (int i = 0; i < 256; ++i) codes.push_back(static_cast<uint8_t>(i));
-    return Riff({Chunk("fmt ", FmtBody(tag, 1, 8000, 8, 0, 18)), Chunk("data", codes)});
+    TempDir dir;
+    const std::string path = Store(dir, "codes.wav", Riff({Chunk("fmt ", FmtBody(tag, 1, 8000, 8, 0, 18)), Chunk("data", codes)}));
+    TWaveFileReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    ASSERT_EQ(reader.Read(l, r, 256), 256u);
+    if (HaveSox()) {
+        EXPECT_EQ(SoxDecode(path), std::vector<double>(l, l + 256));
+    }
 }
 
 TEST(Companded, EveryMuLawCodeExpandsAsG711)
 {
-    TempDir dir;
-    const std::string path = Store(dir, "u.wav", AllCodes(7));
-    TWaveFileReader reader;
-    ASSERT_TRUE(reader.Open(path));
     double l[256], r[256];
-    ASSERT_EQ(reader.Read(l, r, 256), 256u);
+    ASSERT_NO_FATAL_FAILURE(ExpandEveryCode(7, l, r));
     EXPECT_EQ(l[0x00], -32124 / 32768.0);
     EXPECT_EQ(l[0x80], 32124 / 32768.0);
     EXPECT_EQ(l[0x7F], 0.0);
@@ -165,27 +141,17 @@ TEST(Companded, EveryMuLawCodeExpandsAsG711)
     EXPECT_EQ(l[0xFE], 8 / 32768.0);
     EXPECT_EQ(l[0x70], -120 / 32768.0);  // first step of the second segment
     for (int i = 0; i < 256; ++i) EXPECT_EQ(l[i], r[i]);
-    if (HaveSox()) {
-        EXPECT_EQ(SoxDecode(path), std::vector<double>(l, l + 256));
-    }
 }
 
 TEST(Companded, EveryALawCodeExpandsAsG711)
 {
-    TempDir dir;
-    const std::string path = Store(dir, "a.wav", AllCodes(6));
-    TWaveFileReader reader;
-    ASSERT_TRUE(reader.Open(path));
     double l[256], r[256];
-    ASSERT_EQ(reader.Read(l, r, 256), 256u);
+    ASSERT_NO_FATAL_FAILURE(ExpandEveryCode(6, l, r));
     EXPECT_EQ(l[0xD5], 8 / 32768.0);
     EXPECT_EQ(l[0x55], -8 / 32768.0);
     EXPECT_EQ(l[0xAA], 32256 / 32768.0);
     EXPECT_EQ(l[0x2A], -32256 / 32768.0);
     EXPECT_EQ(l[0xC5], 264 / 32768.0);  // first code of the second segment
-    if (HaveSox()) {
-        EXPECT_EQ(SoxDecode(path), std::vector<double>(l, l + 256));
-    }
 }
 
 TEST(Companded, ThroughTheExtensibleHeader)

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "TestFiles.h"
 #include "WavBuilder.h"
 #include "dsp/RenderJob.h"
 #include "dsp/VocalCancelMixer.h"
@@ -55,19 +56,6 @@ std::vector<int32_t> Codes(size_t frames)
     std::vector<int32_t> codes;
     for (size_t i = 0; i < frames * 2; ++i) codes.push_back(static_cast<int32_t>((i * 7919) % 65536) - 32768);
     return codes;
-}
-
-std::vector<double> ReadAll(TWaveFileReader& reader)
-{
-    std::vector<double> out;
-    double l[BlockFrames], r[BlockFrames];
-    while (uint32_t n = reader.Read(l, r, BlockFrames)) {
-        for (uint32_t i = 0; i < n; ++i) {
-            out.push_back(l[i]);
-            out.push_back(r[i]);
-        }
-    }
-    return out;
 }
 
 TEST(Rf64, DataSizeComesFromDs64AndDecodesAsTheRiffForm)
