@@ -159,6 +159,16 @@ void DecodeInterleaved(const uint8_t* bytes, uint32_t frames, uint32_t blockAlig
     }
 }
 
+// True when four bytes that can be a chunk id (printable ASCII) stand at pos.
+bool NextChunkIdAt(FILE* file, int64_t pos)
+{
+    uint8_t id[4];
+    if (fseeko(file, pos, SEEK_SET) != 0 || std::fread(id, 1, 4, file) != 4) {
+        return false;
+    }
+    return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
 std::string Hex16(uint16_t v)
 {
     char text[8];
@@ -278,6 +288,11 @@ bool TWaveFileReader::Open(const std::string& path)
             break;
         }
         pos = body + static_cast<int64_t>(size) + static_cast<int64_t>(size & 1);
+        if ((size & 1) && !NextChunkIdAt(file, pos) && NextChunkIdAt(file, pos - 1)) {
+            // Some writers leave out the pad byte after an odd chunk; the next chunk then
+            // starts one byte early, which its id shows.
+            --pos;
+        }
     }
 
     if (!haveFmt) {

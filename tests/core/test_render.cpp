@@ -192,3 +192,31 @@ TEST_F(Render, ReplacingAFileKeepsItsPermissionsAndWritesThroughLinks)
 }
 
 }  // namespace
+
+namespace {
+
+// An editor that saves by writing a new file and renaming it over the old one leaves the file
+// being read as it was: the render goes on and reflects what it read.
+TEST(RenderSource, ReplacedByRenameDuringTheRenderIsNotAChange)
+{
+    TempDir dir;
+    WriteFile(dir / "in.wav", MusicWav(20000));
+    WriteFile(dir / "new.wav", MusicWav(500));
+    TWaveFileReader reader;
+    ASSERT_TRUE(reader.Open(dir / "in.wav"));
+    auto mixer = std::make_unique<VocalCancelMixer>();
+    mixer->PrepareFilters(44100);
+    bool replaced = false;
+    const auto status = RenderToFile(reader, dir / "in.wav", *mixer, dir / "out.wav", {}, [&](int) {
+        if (!replaced) {
+            fs::rename(dir.path() / "new.wav", dir.path() / "in.wav");
+            replaced = true;
+        }
+    });
+    EXPECT_EQ(status, RenderStatus::Ok);
+    TWaveFileReader out;
+    ASSERT_TRUE(out.Open(dir / "out.wav"));
+    EXPECT_EQ(out.FrameCount, 20000u);
+}
+
+}  // namespace
