@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev libsdl2-dev libgtest-dev libgmock-dev
           libbenchmark-dev sox fonts-noto-cjk xvfb xauth clang libclang-rt-14-dev bc time
-          libqt6svg6 xdotool imagemagick dpkg-dev file)
+          qt6-qpa-plugins libqt6svg6 xdotool imagemagick dpkg-dev file)
 
 install_missing() {
     local missing=()
