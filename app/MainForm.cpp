@@ -115,7 +115,7 @@ void SetHint(QWidget* widget, const QString& hint)
 PlayerPtr MakePlayer(const WAVEFORMATEX& format)
 {
 #if MARLOWIN_HAVE_AUDIO
-    return PlayerPtr(new TStreamingPlay(format, static_cast<int32_t>(BlockFrames), 4));
+    return PlayerPtr(new TStreamingPlay(format, static_cast<int32_t>(BlockFrames), PreviewBlockCount));
 #else
     (void)format;
     return nullptr;
@@ -504,14 +504,7 @@ bool TMainForm::PrepareSource()
 {
     Player.reset();  // never playing here: every caller is refused while playing
 
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = SampleRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = static_cast<uint16_t>(format.nChannels * format.wBitsPerSample / 8);
-    format.nAvgBytesPerSec = format.nBlockAlign * SampleRate;
-    format.cbSize = 0;
+    const WAVEFORMATEX format = PreviewFormat(SampleRate);
 
     bool made = true;
     try {

@@ -84,19 +84,11 @@ int RunPlayCommand(const PlayOptions& options)
     feed.SetMixLevel(options.mixLevel);
     feed.SetVolume(options.volume);
 
-    // The preview is always mono 16-bit at the source's rate.
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = rate;
-    format.nAvgBytesPerSec = rate * 2;
-    format.nBlockAlign = 2;
-    format.wBitsPerSample = 16;
-    format.cbSize = 0;
+    const WAVEFORMATEX format = PreviewFormat(rate);
 
     std::unique_ptr<TStreamingPlay> player;
     try {
-        player = std::make_unique<TStreamingPlay>(format, static_cast<int32_t>(BlockFrames), 4);
+        player = std::make_unique<TStreamingPlay>(format, static_cast<int32_t>(BlockFrames), PreviewBlockCount);
     } catch (const EStreamingPlayError& e) {
         std::fprintf(stderr, "marlowin-render: %s: %s\n", options.input.c_str(), e.what());
         return 1;

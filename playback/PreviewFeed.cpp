@@ -68,3 +68,16 @@ uint32_t PreviewCallback(uint8_t* buffer, uint32_t byteCount, void* userData)
 {
     return static_cast<PreviewFeed*>(userData)->FillBlock(buffer, byteCount);
 }
+
+WAVEFORMATEX PreviewFormat(uint32_t sampleRate)
+{
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 1;
+    format.nSamplesPerSec = sampleRate;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = static_cast<uint16_t>(format.nChannels * format.wBitsPerSample / 8);
+    format.nAvgBytesPerSec = format.nBlockAlign * sampleRate;
+    format.cbSize = 0;
+    return format;
+}

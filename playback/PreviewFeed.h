@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "wave/WaveFormat.h"
+
 class TWaveFileReader;
 class VocalCancelMixer;
 
@@ -12,6 +14,11 @@ class VocalCancelMixer;
 // - a seek or a cutoff change takes the block lock, so it lands between blocks, never inside
 //   a read or a filter pass (the user-interface thread never holds it while waiting for the feeder);
 // - the position-bar value is left in an atomic for the user-interface thread to pick up.
+// The preview is always mono 16-bit PCM at the source's rate, whatever the source's depth,
+// played through a ring of PreviewBlockCount blocks of BlockFrames frames.
+WAVEFORMATEX PreviewFormat(uint32_t sampleRate);
+constexpr int32_t PreviewBlockCount = 4;
+
 class PreviewFeed {
 public:
     PreviewFeed(TWaveFileReader& reader, VocalCancelMixer& mixer);

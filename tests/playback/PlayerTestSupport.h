@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "WavBuilder.h"
+#include "playback/PreviewFeed.h"
 #include "playback/Streamingplay.h"
 
 // Sets an environment variable for the life of the object; SDL reads these when its audio
@@ -33,17 +34,7 @@ private:
     std::optional<std::string> old_;
 };
 
-inline WAVEFORMATEX MonoPcm16(uint32_t rate)
-{
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = rate;
-    f.nAvgBytesPerSec = rate * 2;
-    f.nBlockAlign = 2;
-    f.wBitsPerSample = 16;
-    return f;
-}
+inline WAVEFORMATEX MonoPcm16(uint32_t rate) { return PreviewFormat(rate); }
 
 // Polls IsPlaying the way the window does; false if the feeder is still running at the limit.
 inline bool WaitUntilStopped(const TStreamingPlay& player, std::chrono::milliseconds limit = std::chrono::seconds(10))
