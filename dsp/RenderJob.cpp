@@ -105,7 +105,7 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
                           const std::string& outputPath, const MixParameters& params, const RenderProgress& progress,
                           OutputFormat format)
 {
-    if (IsSameFile(sourcePath, outputPath)) {
+    if (IsSameFile(sourcePath, outputPath) || reader.IsReading(outputPath)) {
         return RenderStatus::SameAsSource;
     }
     // Through a link, the file it names is replaced, not the link.

@@ -191,6 +191,15 @@ bool TWaveFileReader::GetFileStamp(FileStamp& stamp) const
     return true;
 }
 
+bool TWaveFileReader::IsReading(const std::string& path) const
+{
+    struct stat open {}, named {};
+    if (!file || fstat(fileno(file), &open) != 0 || ::stat(path.c_str(), &named) != 0) {
+        return false;
+    }
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 void TWaveFileReader::Close()
 {
     if (file) {

@@ -36,6 +36,9 @@ public:
         bool operator==(const FileStamp&) const = default;
     };
     bool GetFileStamp(FileStamp& stamp) const;
+    // True when path names the very file being read (by identity, whatever the spelling),
+    // also after that file was moved or renamed since Open.
+    bool IsReading(const std::string& path) const;
     // Fills up to count frames into left/right; returns the frames delivered, 0 at the end.
     uint32_t Read(double* left, double* right, uint32_t count);
     void Rewind();

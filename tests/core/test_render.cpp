@@ -140,6 +140,20 @@ TEST_F(Render, OutputNamingTheSourceIsRefusedWhateverTheSpelling)
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"hard.wav", "in.wav", "link.wav", "sub"}));
 }
 
+// The file being read counts, not only what the source path names now: a source moved after
+// it was opened is still the source under its new name.
+TEST_F(Render, OutputNamingTheOpenSourceUnderANewNameIsRefused)
+{
+    const Bytes source = MusicWav(3000);
+    WriteFile(dir / "in.wav", source);
+    ASSERT_TRUE(reader.Open(dir / "in.wav"));
+    mixer->PrepareFilters(44100);
+    fs::rename(dir.path() / "in.wav", dir.path() / "moved.wav");
+    EXPECT_EQ(RenderToFile(reader, dir / "in.wav", *mixer, dir / "moved.wav", {}, {}), RenderStatus::SameAsSource);
+    EXPECT_EQ(ReadFile(dir / "moved.wav"), source);
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"moved.wav"}));
+}
+
 TEST_F(Render, UncreatableOutputsAreReportedAndLeaveNothing)
 {
     WriteFile(dir / "in.wav", MusicWav(100));
