@@ -123,7 +123,14 @@ RenderStatus RenderToFile(TWaveFileReader& reader, const std::string& sourcePath
 
     // A device or a pipe is written in place: renaming a file over it would replace it.
     struct stat existing {};
-    const bool special = ::stat(destination.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
+    const bool exists = ::stat(destination.c_str(), &existing) == 0;
+    const bool special = exists && !S_ISREG(existing.st_mode);
+    // A file that could not be opened for writing is not replaced behind its back by the
+    // rename. Root may write anything, so the write bits decide for it too.
+    if (exists && !special &&
+        ((existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(destination.c_str(), W_OK) != 0)) {
+        return RenderStatus::CannotCreate;
+    }
     TemporaryFile temporary(special ? std::string() : CreateTemporaryBeside(destination));
     if (!special && temporary.path().empty()) {
         return RenderStatus::CannotCreate;

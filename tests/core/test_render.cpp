@@ -154,6 +154,20 @@ TEST_F(Render, OutputNamingTheOpenSourceUnderANewNameIsRefused)
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"moved.wav"}));
 }
 
+// A destination without write permission is as uncreatable as one that cannot be opened for
+// writing: renaming over it would replace a file the user protected (root included, whom the
+// permission bits do not stop).
+TEST_F(Render, WriteProtectedDestinationIsNotReplaced)
+{
+    WriteFile(dir / "in.wav", MusicWav(100));
+    const Bytes old = {'o', 'l', 'd'};
+    WriteFile(dir / "out.wav", old);
+    chmod((dir / "out.wav").c_str(), 0444);
+    EXPECT_EQ(Run(dir / "in.wav", dir / "out.wav"), RenderStatus::CannotCreate);
+    EXPECT_EQ(ReadFile(dir / "out.wav"), old);
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
 TEST_F(Render, UncreatableOutputsAreReportedAndLeaveNothing)
 {
     WriteFile(dir / "in.wav", MusicWav(100));
