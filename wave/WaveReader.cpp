@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -227,17 +229,20 @@ bool TWaveFileReader::Open(const std::string& path)
     };
     auto unsupported = [&fail](std::string detail) { return fail(WaveOpenError::UnsupportedFormat, std::move(detail)); };
 
-    file = std::fopen(path.c_str(), "rb");
-    if (!file) {
+    // Only a regular file is a source: a named pipe or a terminal would block the open or a
+    // read until someone else acts, so the open does not wait and anything else is refused.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return fail(WaveOpenError::CannotOpen);
     }
     struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0 ||
+        !(file = fdopen(fd, "rb"))) {
+        ::close(fd);
         return fail(WaveOpenError::CannotOpen);
     }
-    // The walk stops at the end of a regular file without seeking past it; other files end
-    // where a read comes up short.
-    const int64_t fileSize = S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : INT64_MAX;
+    // The walk stops at the end of the file without seeking past it.
+    const int64_t fileSize = static_cast<int64_t>(info.st_size);
 
     uint8_t header[12];
     if (std::fread(header, 1, sizeof header, file) != sizeof header || !IsId(header + 8, "WAVE")) {

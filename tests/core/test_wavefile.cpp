@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <limits>
 #include <vector>
 
@@ -225,6 +230,33 @@ TEST(ReaderFiles, MissingFileAndFolderCannotBeOpened)
     EXPECT_EQ(reader.LastError(), WaveOpenError::CannotOpen);
     EXPECT_FALSE(reader.Open(dir.path().string()));
     EXPECT_EQ(reader.LastError(), WaveOpenError::CannotOpen);
+}
+
+// A named pipe or a terminal would block the opening or the reading until someone else acts:
+// it is refused at once, written to or not.
+TEST(ReaderFiles, PipesAndDevicesAreRefusedWithoutWaiting)
+{
+    TempDir dir;
+    const std::string fifo = dir / "pipe.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        auto opened = std::async(std::launch::async, [path] {
+            TWaveFileReader reader;
+            const bool ok = reader.Open(path);
+            return std::make_pair(ok, reader.LastError());
+        });
+        if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Release the blocked open so the test ends, then fail.
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+            ADD_FAILURE() << path << ": Open blocked";
+            opened.wait();
+            continue;
+        }
+        const auto [ok, error] = opened.get();
+        EXPECT_FALSE(ok) << path;
+        EXPECT_EQ(error, WaveOpenError::CannotOpen) << path;
+    }
 }
 
 TEST(ReaderFiles, TensOfThousandsOfEmptyChunksAreWalkedQuickly)
