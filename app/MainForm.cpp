@@ -602,6 +602,11 @@ void TMainForm::StopButtonClick()
 
 void TMainForm::PlayTimerTimer()
 {
+    // The render lets timer events through to repaint its progress; the end of a preview
+    // that it overtook is handled at a tick after it, never by rewinding the reader mid-pass.
+    if (rendering) {
+        return;
+    }
     if (IsPreviewPlaying()) {
         ApplyBarValue();
         return;

@@ -445,6 +445,43 @@ TEST_F(Render, PlayingAfterARenderStartsAtTheBeginning)
     EXPECT_EQ(form->ProgressBar->value(), 0);
 }
 
+// The preview has just ended by itself and PlayTimer has not yet seen it when the render
+// starts: the timer's end-of-source handling (which rewinds the reader) must not run inside
+// the render's passes.
+TEST_F(Render, TheEndOfThePreviewIsNotHandledInsideTheRender)
+{
+    Open(Music("short.wav", 3000));
+    StartPlaying();
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (form->Player->IsPlaying() && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(1ms);  // no events: the timer tick stays pending
+    }
+    ASSERT_FALSE(form->Player->IsPlaying());
+    ASSERT_TRUE(form->PlayTimer->isActive());
+
+    std::vector<bool> timerOnDuringRender;
+    QObject::connect(form->ProgressBar, &QProgressBar::valueChanged, [&](int v) {
+        progress.push_back(v);
+        if (progress.size() == 1) {
+            std::this_thread::sleep_for(60ms);  // long enough for the render to let events through
+        }
+        if (boxes.empty()) timerOnDuringRender.push_back(form->PlayTimer->isActive());
+    });
+    dialogAnswers.push_back(QString::fromStdString(dir / "out.wav"));
+    form->ProcessButton->click();
+    EXPECT_EQ(BoxTexts(), QStringList{DoneText});
+    EXPECT_EQ(progress, (std::vector<int>{34, 50, 84, 100, 0}));
+    EXPECT_EQ(timerOnDuringRender, std::vector<bool>(4, true));
+    TWaveFileReader out;
+    ASSERT_TRUE(out.Open(dir / "out.wav"));
+    EXPECT_EQ(out.FrameCount, 3000u);
+
+    // Afterwards the timer finds the ended preview and returns to Ready.
+    ASSERT_TRUE(WaitFor([&] { return !form->PlayTimer->isActive(); }));
+    EXPECT_FALSE(form->PlayButton->isChecked());
+    EXPECT_EQ(ReaderFrame(form->Reader), 0);
+}
+
 TEST_F(Render, OutputThatCannotBeCreatedChangesNothing)
 {
     Open(Music("one.wav", 5000));
