@@ -623,6 +623,8 @@ void TMainForm::PlayPosBarScroll()
 {
     // During actionTriggered the new position is in sliderPosition; value follows later.
     Feed.Seek(static_cast<double>(PlayPosBar->sliderPosition()) / static_cast<double>(PlayPosBar->maximum()));
+    // A value the feed left before the seek would pull the bar back from where the user put it.
+    (void)Feed.TakeBarValue();
 }
 
 void TMainForm::BalCenterButtonClick()

@@ -347,6 +347,29 @@ TEST_F(Preview, RefusalsWhilePlaying)
     form->StopButton->click();
 }
 
+// A seek followed at once by a pause: the bar stays where the user put it, not at the
+// position of a block the feed had read before the seek.
+TEST_F(Preview, PauseRightAfterASeekKeepsTheBarWhereTheUserPutIt)
+{
+    const uint32_t frames = 200 * BlockFrames;
+    Load(Music("long.wav", frames));
+    StartPlaying();
+    // Let the feed read another block without the window picking up its bar value.
+    const int64_t start = ReaderFrame(form->Reader);
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (ReaderFrame(form->Reader) <= start && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_GT(ReaderFrame(form->Reader), start);
+
+    form->PlayPosBar->setSliderDown(true);
+    form->PlayPosBar->setSliderPosition(300);
+    form->PlayPosBar->setSliderDown(false);  // the release seeks
+    form->PlayButton->click();                // pause
+    EXPECT_EQ(form->PlayPosBar->value(), 300);
+    EXPECT_GE(ReaderFrame(form->Reader), int64_t{frames} * 3 / 4);
+}
+
 TEST_F(Preview, CutoffChangesWhilePlayingReachTheFilters)
 {
     Load(Music("long.wav", 60 * BlockFrames));
