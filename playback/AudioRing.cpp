@@ -50,25 +50,29 @@ AudioRing::OpenResult AudioRing::Open(const WAVEFORMATEX& format, int32_t blockB
 {
     Close();
 
-    SDL_AudioSpec want{};
-    if (!ToSdlFormat(format, want.format)) return OpenResult::BadFormat;
-    // The ring is laid out in the caller's frames; a record whose frame size disagrees with
-    // its channels and depth would make SDL read it with the wrong stride.
-    if (format.nChannels == 0 || format.nChannels > 8 ||
-        format.nBlockAlign != format.nChannels * (format.wBitsPerSample / 8))
-        return OpenResult::BadFormat;
-    // A rate of 0 would let SDL pick its own and leave the block duration undefined.
-    if (format.nSamplesPerSec == 0 || format.nSamplesPerSec > INT_MAX) return OpenResult::BadFormat;
-
-    const int64_t totalBytes = static_cast<int64_t>(blockBytesIn) * blockCountIn;
-    if (blockBytesIn <= 0 || blockCountIn < 1 || blockBytesIn % format.nBlockAlign != 0 ||
-        totalBytes > INT32_MAX)
-        return OpenResult::RingFailed;
-
+    // The sound system first, as a device is made before its format and ring are looked at.
     {
         std::lock_guard<std::mutex> guard(subsystemLock);
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return OpenResult::NoDevice;
         subsystemHeld = true;
+    }
+
+    SDL_AudioSpec want{};
+    // The ring is laid out in the caller's frames; a record whose frame size disagrees with
+    // its channels and depth would make SDL read it with the wrong stride. A rate of 0 would
+    // let SDL pick its own and leave the block duration undefined.
+    if (!ToSdlFormat(format, want.format) || format.nChannels == 0 || format.nChannels > 8 ||
+        format.nBlockAlign != format.nChannels * (format.wBitsPerSample / 8) || format.nSamplesPerSec == 0 ||
+        format.nSamplesPerSec > INT_MAX) {
+        Close();
+        return OpenResult::BadFormat;
+    }
+
+    const int64_t totalBytes = static_cast<int64_t>(blockBytesIn) * blockCountIn;
+    if (blockBytesIn <= 0 || blockCountIn < 1 || blockBytesIn % format.nBlockAlign != 0 ||
+        totalBytes > INT32_MAX) {
+        Close();
+        return OpenResult::RingFailed;
     }
 
     try {

@@ -81,6 +81,12 @@ TEST(StreamingPlayConstruction, NoUsableDeviceGivesTheInitialisationText)
 {
     ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
     EXPECT_EQ(ConstructionError(MonoPcm16(Rate), Frames, 4), "DirectSoundの初期化に失敗しました。");
+    // The device comes first, before its format and the ring are looked at.
+    WAVEFORMATEX deep = MonoPcm16(Rate);
+    deep.wBitsPerSample = 24;
+    deep.nBlockAlign = 3;
+    EXPECT_EQ(ConstructionError(deep, Frames, 4), "DirectSoundの初期化に失敗しました。");
+    EXPECT_EQ(ConstructionError(MonoPcm16(Rate), 0, 4), "DirectSoundの初期化に失敗しました。");
 }
 
 TEST(StreamingPlayConstruction, SeveralPlayersOverAProcessLife)
