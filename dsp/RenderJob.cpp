@@ -25,15 +25,31 @@ bool IsSameFile(const std::string& a, const std::string& b)
 
 namespace {
 
+// At most the first 64 bytes of a name, cut before a UTF-8 continuation byte, so that the
+// temporary name fits where the destination's own name just fits.
+std::string NameStart(std::string name)
+{
+    constexpr size_t Keep = 64;
+    if (name.size() > Keep) {
+        size_t cut = Keep;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    return name;
+}
+
 // A new, empty file beside the destination, created exclusively so that no other file is
 // ever truncated; the kernel applies the umask as for any new file.
 std::string CreateTemporaryBeside(const fs::path& destination)
 {
     static std::atomic<unsigned> counter{0};
     const fs::path folder = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
+    const std::string name = NameStart(destination.filename().string());
     for (int attempt = 0; attempt < 100; ++attempt) {
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        const fs::path candidate = folder / ("." + destination.filename().string() + "." + std::to_string(getpid()) +
+        const fs::path candidate = folder / ("." + name + "." + std::to_string(getpid()) +
                                              "-" + std::to_string(counter++) + "-" +
                                              std::to_string(stamp & 0xFFFFFF) + ".tmp");
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

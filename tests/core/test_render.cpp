@@ -168,6 +168,22 @@ TEST_F(Render, WriteProtectedDestinationIsNotReplaced)
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
 }
 
+// The temporary file beside the destination must not need a longer name than the destination
+// itself: a long title (three bytes per character in Japanese) still renders.
+TEST_F(Render, LongestFileNamesStillRender)
+{
+    WriteFile(dir / "in.wav", MusicWav(100));
+    std::string title;
+    while (title.size() + 3 <= 251) title += "\xE6\x9B\xB2";  // a 3-byte character
+    for (const std::string& name : {std::string(251, 'a') + ".wav", title + ".wav"}) {
+        ASSERT_LE(name.size(), 255u);
+        EXPECT_EQ(Run(dir / "in.wav", dir / name), RenderStatus::Ok) << name.size();
+        EXPECT_EQ(Samples(dir / name).size(), 100u);
+        fs::remove(dir.path() / name);
+    }
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.wav"}));
+}
+
 TEST_F(Render, UncreatableOutputsAreReportedAndLeaveNothing)
 {
     WriteFile(dir / "in.wav", MusicWav(100));
