@@ -18,8 +18,9 @@ TMarlowinApplication::TMarlowinApplication(int& argc, char** argv) : QApplicatio
     InitResources();
     setApplicationName(QStringLiteral("marlowin"));
     setOrganizationName(QStringLiteral("Tarvek"));
-    // The same text as the window's caption, so the toolkit does not repeat it in the title.
-    setApplicationDisplayName(QString::fromUtf8(AppInfo::Title));
+    // No display name: the toolkit would append it to every window title on X11, the message
+    // boxes' "エラー" and "情報" included. The title lives in the main window's caption and the
+    // exception display's.
     setDesktopFileName(QStringLiteral("marlowin"));
     setWindowIcon(QIcon(QStringLiteral(":/marlowin.svg")));
 }

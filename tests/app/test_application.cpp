@@ -117,6 +117,13 @@ TEST(MessageBoxes, TitlesIconsAndOneOkButton)
     }
 }
 
+// On X11 the toolkit appends a display name, once one is set, to every window title that
+// does not already end in it: the boxes would be titled "エラー — マーロウィン" instead of "エラー".
+TEST(MessageBoxes, TitlesReachTheWindowManagerWithoutASuffix)
+{
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+}
+
 TEST(ApplicationIcon, IsDrawnFromTheCompiledInPicture)
 {
     EXPECT_FALSE(QApplication::windowIcon().isNull());
