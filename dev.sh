@@ -3,7 +3,7 @@
 # starts the window (run), runs every test (test), or runs the sanitizer suites.
 #   ./dev.sh run        build and start marlowin
 #   ./dev.sh test       build and run every test
-#   ./dev.sh sanitize   core, playback and command-line tests under AddressSanitizer + UBSan
+#   ./dev.sh sanitize   every test (the window too) under AddressSanitizer + UBSan
 #   ./dev.sh tsan       the preview's thread tests under ThreadSanitizer
 #   ./dev.sh bench      benchmarks (Google Benchmark and whole-program timings)
 #   ./dev.sh fuzz       replay the fuzz seeds, then fuzz for FUZZ_SECONDS (default 60)
@@ -50,7 +50,7 @@ test)
     ;;
 sanitize)
     install_missing
-    build build-asan -DMARLOWIN_SANITIZE=address,undefined -DMARLOWIN_GUI=OFF -DMARLOWIN_BENCH=OFF
+    build build-asan -DMARLOWIN_SANITIZE=address,undefined -DMARLOWIN_BENCH=OFF
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs")
     ;;
 tsan)
